@@ -1,0 +1,226 @@
+#include "build_sfx.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "builder/transfer.h"
+#include "builder/u_messages.h"
+#include "platform/fs.h"
+#include "shared/u_shared.h"
+#include "uikit/messageboxes.h"
+#include "uikit/u_paths.h"
+
+bool OverwriteTarget = false;
+bool ReportSuccess = true;
+bool HideMainWindow = false;
+bool CommandLineMode = false;
+StubImageRef StubImage;
+
+namespace {
+
+BuildHost g_quietHost;
+BuildHost* g_host = &g_quietHost;
+uint32_t g_seed = 0;
+
+constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
+
+std::string Format(const char* pattern, const std::string& value) {
+  std::string text = pattern;
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+// The executable as typed, in the platform's path form ("bin/setup.exe" on Linux) ...
+std::string NativeRelative(std::string typed) {
+#ifndef _WIN32
+  for (char& c : typed) c = (c == '\\') ? '/' : c;
+#endif
+  return typed;
+}
+
+// ... and in the stored form that the IsLaunch rule compares with ("bin\SETUP.EXE").
+std::string LaunchKey(const std::string& typed) {
+  std::string stored = typed;
+#ifndef _WIN32
+  for (char& c : stored) c = (c == '/') ? '\\' : c;
+#endif
+  return UpperCaseAnsi(StoredFormOf(stored));
+}
+
+// The ten characters of a fresh payload identifier.
+PayloadId DrawPayloadId() {
+  PayloadId id;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%010X", RandomBelow(0x7FFFFFFFu));
+  id.Count = 10;
+  std::memcpy(id.Chars, digits, 10);
+  return id;
+}
+
+// Everything one build's walk needs: the open target and where it stands.
+class PayloadWriter {
+ public:
+  PayloadWriter(File& target, const std::string& sourceDir, const std::string& launchKey)
+      : target_(target), sourceDir_(sourceDir), launchKey_(launchKey), targetId_(target.Identity()) {
+    position_ = target.Size();
+  }
+
+  void WriteIdentifier() {
+    const PayloadId id = DrawPayloadId();
+    Append(&id, kPayloadIdSize);
+  }
+
+  // Depth-first, in listing order: a subdirectory is finished before its parent's next entry.
+  void AddDirectory() {
+    ListDirectory(sourceDir_ + relNative_, [this](const ListedEntry& entry) {
+      if (entry.isDirectory) {
+        const size_t nativeLen = relNative_.size(), storedLen = relStored_.size();
+        relNative_ += entry.name + kPathDelimiter;
+        relStored_ += entry.storedName + '\\';
+        AddDirectory();
+        relNative_.resize(nativeLen);
+        relStored_.resize(storedLen);
+      } else {
+        AddFile(entry);
+      }
+    });
+  }
+
+  void WriteEndRecord() {
+    EntryHeader end;
+    std::memset(&end, 0, sizeof end);
+    Append(&end, kEntryHeaderSize);
+  }
+
+ private:
+  void AddFile(const ListedEntry& entry) {
+    const std::string path = sourceDir_ + relNative_ + entry.name;
+    const std::string storedName = relStored_ + entry.storedName;
+    File source = File::OpenRead(path);
+    // A target inside the source tree must not swallow itself.
+    if (targetId_.valid && source.Identity() == targetId_) return;
+    CheckFits(path, storedName, entry.size);
+
+    EntryHeader header;
+    header.IsLaunch = UpperCaseAnsi(storedName) == launchKey_ ? 1 : 0;
+    header.NameLen = static_cast<int32_t>(storedName.size());
+    header.Size = static_cast<int32_t>(entry.size);
+    header.Time = static_cast<int32_t>(entry.dosTime);
+    header.Attr = entry.attr;
+    headerAndName_.assign(reinterpret_cast<const char*>(&header), kEntryHeaderSize);
+    headerAndName_ += storedName;
+    Append(headerAndName_.data(), static_cast<int32_t>(headerAndName_.size()));
+
+    g_host->FileStarted(storedName, entry.size);
+    uint32_t checksum = ByteSum(storedName.data(), header.NameLen);
+    for (int32_t done = 0; done < header.Size;) {
+      const int32_t chunk = header.Size - done < kCopyBufferSize ? header.Size - done : kCopyBufferSize;
+      source.Read(CopyBuffer, chunk);
+      Append(CopyBuffer, chunk);
+      checksum += ByteSum(CopyBuffer, chunk);
+      done += chunk;
+      g_host->BytesCopied(chunk);
+    }
+    uint8_t sum[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
+                      static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+    Append(sum, kChecksumSize);
+    source.Close();
+    g_host->ProcessMessages();
+  }
+
+  // Sizes and positions in a produced file are signed 32-bit: refuse what would not fit
+  // rather than write a header that disagrees with its data.
+  void CheckFits(const std::string& path, const std::string& storedName, int64_t size) const {
+    if (size > kLargestContainer)
+      throw std::runtime_error(path + " is 2 GiB or larger; a self-extracting file cannot carry it");
+    const int64_t end = position_ + kEntryHeaderSize + static_cast<int64_t>(storedName.size()) + size +
+                        kChecksumSize + kEntryHeaderSize;
+    if (end > kLargestContainer)
+      throw std::runtime_error("The self-extracting file would reach 2 GiB with " + path +
+                               "; it must stay below 2,147,483,648 bytes");
+  }
+
+  void Append(const void* data, int32_t count) {
+    target_.Write(data, count);
+    position_ += count;
+  }
+
+  File& target_;
+  const std::string& sourceDir_;
+  const std::string launchKey_;
+  const FileIdentity targetId_;
+  int64_t position_ = 0;
+  std::string relNative_, relStored_;  // the directory being walked, relative to the source
+  std::string headerAndName_;
+};
+
+void WriteStubImage(const std::string& target) {
+  File file = File::Create(target);
+  file.Write(StubImage.data, static_cast<int32_t>(StubImage.size));
+  file.Close();
+}
+
+void WritePayload(const std::string& sourceDir, const std::string& executable, const std::string& target) {
+  File file = File::OpenAppend(target);
+  PayloadWriter writer(file, sourceDir, LaunchKey(executable));
+  writer.WriteIdentifier();
+  writer.AddDirectory();
+  writer.WriteEndRecord();
+  file.Close();
+}
+
+// Takes the busy notice down on every way out, as the build put it up.
+struct BusyNotice {
+  BusyNotice() { g_host->ShowBusy(true); }
+  ~BusyNotice() { g_host->ShowBusy(false); }
+};
+
+}  // namespace
+
+void SetBuildHost(BuildHost* host) { g_host = host ? host : &g_quietHost; }
+
+void SeedRandom(uint32_t seed) { g_seed = seed; }
+
+uint32_t RandomBelow(uint32_t n) {
+  g_seed = g_seed * 134775813u + 1u;
+  return static_cast<uint32_t>((static_cast<uint64_t>(n) * g_seed) >> 32);
+}
+
+BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executableIn, const std::string& targetIn) {
+  g_host->ProcessMessages();
+  const std::string sourceDir = WithTrailingDelimiter(TrimControls(sourceDirIn));
+  const std::string executable = TrimControls(executableIn);
+  const std::string target = TrimControls(targetIn);
+  if (!CommandLineMode) g_host->SaveSettings(sourceDir, executable, target);
+
+  if (!DirExists(sourceDir)) {
+    ShowError(Format(kMsgSourceMissing, sourceDir));
+    return BuildOutcome::Rejected;
+  }
+  const std::string executablePath = sourceDir + NativeRelative(executable);
+  if (executable.empty() || !FileExists(executablePath)) {
+    ShowError(Format(kMsgExecutableMissing, executablePath));
+    return BuildOutcome::Rejected;
+  }
+  if (!OverwriteTarget && FileExists(target) && !AskYesNo(kMsgTargetExists, false)) return BuildOutcome::Declined;
+
+  {
+    BusyNotice busy;
+    g_host->ProcessMessages();
+    // A bare file name has no directory to create: it goes to the current directory.
+    const std::string targetDir = DirectoryPartOf(target);
+    if (!targetDir.empty() || target.empty()) CreateDirTree(targetDir);
+    WriteStubImage(target);
+    if (IsNtPlatform()) {
+      TransferIcons(executablePath, target);
+      TransferVersionInfo(executablePath, target);
+    }
+    WritePayload(sourceDir, executable, target);
+  }
+  if (ReportSuccess) ShowInfo(kMsgSuccess);
+  g_host->Terminate();
+  return BuildOutcome::Built;
+}

@@ -1,0 +1,51 @@
+// BuildSfx: turns a source directory into a self-extracting file. Portable; what it needs
+// of a window (busy notice, message pumping, settings, ending the program) it asks of the
+// BuildHost that the front end installs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Process-wide mode flags, set once at start-up from the command line.
+extern bool OverwriteTarget;
+extern bool ReportSuccess;
+extern bool HideMainWindow;
+extern bool CommandLineMode;
+
+// The stub image carried in the builder's own resources, located once at start-up.
+struct StubImageRef {
+  const void* data = nullptr;
+  size_t size = 0;
+};
+extern StubImageRef StubImage;
+
+// What a build needs from the program around it. The defaults do nothing, which is right
+// for hidden mode and for Linux.
+class BuildHost {
+ public:
+  virtual ~BuildHost() = default;
+  virtual void ProcessMessages() {}
+  virtual void ShowBusy(bool /*busy*/) {}
+  virtual void SaveSettings(const std::string& /*source*/, const std::string& /*exe*/, const std::string& /*target*/) {}
+  virtual void Terminate() {}
+  // Progress: a file is about to be packed, and some of its bytes have been.
+  virtual void FileStarted(const std::string& /*storedName*/, int64_t /*size*/) {}
+  virtual void BytesCopied(int32_t /*count*/) {}
+};
+void SetBuildHost(BuildHost* host);  // null restores the do-nothing host
+
+enum class BuildOutcome {
+  Built,     // the target is complete and the program was asked to end
+  Rejected,  // an input was refused with an error message; nothing was written
+  Declined,  // the user chose not to overwrite the existing target
+};
+
+// Seeds the generator of payload identifiers (32-bit LCG, seed := seed * 134775813 + 1).
+void SeedRandom(uint32_t seed);
+// A draw in 0 .. n-1: the high 32 bits of n * seed, after the seed is advanced.
+uint32_t RandomBelow(uint32_t n);
+
+// Input/output failures are thrown (InOutError, or std::runtime_error for a file that a
+// produced file cannot carry); the target is closed first and stays as far as it got.
+BuildOutcome BuildSfx(const std::string& sourceDir, const std::string& executable, const std::string& target);

@@ -1,0 +1,28 @@
+// The builder's command line: argument splitting, switches and positional arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Splits a full command line (GetCommandLineA text) into arguments, argument 0 first:
+// blanks and control characters separate, double quotes group and are dropped, a pair of
+// quotes in front of an argument is skipped, a backslash is an ordinary character, and
+// double-byte characters (isLeadByte) are never split.
+std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLeadByte)(unsigned char));
+
+class CommandLine {
+ public:
+  // args[0] is the program's invocation; modulePath replaces it where argument 0 is asked for.
+  CommandLine(std::vector<std::string> args, std::string modulePath);
+
+  // True when some argument is "-x" or "/x" for this letter, in either case.
+  bool HasSwitch(char letter) const;
+  // Arguments that begin with neither '-' nor '/'.
+  int NonSwitchParamCount() const;
+  // The n-th such argument, counted from 1; 0 gives the module path; empty when missing.
+  std::string NonSwitchParamStr(int n) const;
+
+ private:
+  std::vector<std::string> args_;  // arguments 1..count, the count ending at the first empty one
+  std::string modulePath_;
+};

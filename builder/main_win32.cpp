@@ -1,0 +1,55 @@
+// The Windows builder's start-up: locate the stub image, read the command line, pick the mode.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+#include "builder/build_sfx.h"
+#include "builder/cmdline.h"
+#include "builder/u_messages.h"
+#include "platform/fs.h"
+#include "uikit/messageboxes.h"
+#include "uikit/resources.h"
+
+namespace {
+
+std::string ModulePath() {
+  char path[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+// Hidden mode: a build without any window. 0 when the build completed or the user declined
+// to overwrite; 1 when an input was rejected or the build failed.
+int RunHidden(const CommandLine& cmd) {
+  if (!CommandLineMode) return 0;
+  try {
+    const BuildOutcome outcome = BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3));
+    return outcome == BuildOutcome::Rejected ? 1 : 0;
+  } catch (const std::exception& e) {
+    MessageBoxA(nullptr, e.what(), "Application Error", MB_OK | MB_ICONERROR);
+    return 1;
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const void* image = nullptr;
+  size_t imageSize = 0;
+  if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) {
+    ShowError(kMsgCorrupted);
+    return 0;
+  }
+  StubImage.data = image;
+  StubImage.size = imageSize;
+  SeedRandom(ClockSeed());
+
+  const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
+  OverwriteTarget = cmd.HasSwitch('o');
+  ReportSuccess = !cmd.HasSwitch('c');
+  HideMainWindow = cmd.HasSwitch('h');
+  CommandLineMode = cmd.NonSwitchParamCount() >= 3;
+  // The window modes arrive with the main window; until then every mode builds as hidden does.
+  return RunHidden(cmd);
+}

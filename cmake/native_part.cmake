@@ -1,0 +1,52 @@
+include(ExternalProject)
+enable_language(ASM)
+enable_testing()
+
+option(KESDRA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+set(KESDRA_STUB_EXE "" CACHE FILEPATH "A ready sfxhead.exe; empty: cross-build the Windows part")
+
+add_compile_options(-Wall -Wextra)
+if(KESDRA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(KESDRA_STUB_EXE)
+  set(SFXHEAD_EXE ${KESDRA_STUB_EXE})
+  add_custom_target(windows_parts)
+else()
+  foreach(arch i686 x86_64)
+    ExternalProject_Add(win_${arch}
+      SOURCE_DIR ${CMAKE_SOURCE_DIR}
+      BINARY_DIR ${CMAKE_BINARY_DIR}/win-${arch}
+      CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
+                 -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja
+      BUILD_ALWAYS ON
+      INSTALL_COMMAND ""
+      BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/win-${arch}/sfxhead.exe ${CMAKE_BINARY_DIR}/win-${arch}/kesdra.exe
+      USES_TERMINAL_BUILD ON)
+  endforeach()
+  add_custom_target(windows_parts DEPENDS win_i686 win_x86_64)
+  set(SFXHEAD_EXE ${CMAKE_BINARY_DIR}/win-i686/sfxhead.exe)
+endif()
+
+add_library(kesdra_core STATIC ${KESDRA_CORE_SOURCES}
+  platform/fs_posix.cpp
+  platform/cp1252.cpp
+  uikit/messageboxes_posix.cpp)
+target_include_directories(kesdra_core PUBLIC ${CMAKE_SOURCE_DIR})
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  target_compile_options(kesdra_core PRIVATE -msse2)
+endif()
+
+configure_file(builder/stub_image.S.in ${CMAKE_BINARY_DIR}/stub_image.S @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/stub_image.S PROPERTIES OBJECT_DEPENDS ${SFXHEAD_EXE})
+add_executable(kesdra
+  builder/main_posix.cpp
+  builder/progress_line.cpp
+  uikit/resources_posix.cpp
+  ${CMAKE_BINARY_DIR}/stub_image.S)
+target_link_libraries(kesdra PRIVATE kesdra_core)
+add_dependencies(kesdra windows_parts)
+
+include(tests/native/tests.cmake)

@@ -1,0 +1,27 @@
+# The Windows programs, cross-compiled with MinGW-w64.
+enable_language(RC)
+enable_testing()
+
+add_compile_options(-Wall -Wextra)
+# No MinGW runtime DLLs to ship or to find under Wine.
+set(KESDRA_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+include(stub/stub.cmake)
+
+add_library(kesdra_core STATIC ${KESDRA_CORE_SOURCES} platform/fs_win32.cpp)
+target_include_directories(kesdra_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(kesdra_core PRIVATE -msse2)
+
+configure_file(builder/kesdra.rc.in ${CMAKE_BINARY_DIR}/kesdra.rc @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/kesdra.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_SOURCE_DIR}/builder/kesdra.manifest")
+add_executable(kesdra WIN32
+  builder/main_win32.cpp
+  uikit/messageboxes_win32.cpp
+  uikit/resources_win32.cpp
+  uikit/u_captions.cpp
+  ${CMAKE_BINARY_DIR}/kesdra.rc)
+target_link_libraries(kesdra PRIVATE kesdra_core comctl32 ${KESDRA_STATIC_LINK})
+add_dependencies(kesdra sfxhead)
+
+include(tests/win/tests.cmake OPTIONAL)

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/cp1252.h"
+#include "platform/fs.h"
+#include "uikit/u_paths.h"
+
+TEST(Paths, TrimControlsRemovesBlanksAndControlsAtBothEnds) {
+  EXPECT_EQ(TrimControls(" \t/src dir\r\n "), "/src dir");
+  EXPECT_EQ(TrimControls("   "), "");
+}
+
+TEST(Paths, WithTrailingDelimiterAddsExactlyOne) {
+  EXPECT_EQ(WithTrailingDelimiter("/src"), "/src/");
+  EXPECT_EQ(WithTrailingDelimiter("/src/"), "/src/");
+  EXPECT_EQ(WithTrailingDelimiter(""), "");
+}
+
+TEST(Paths, DirectoryPartKeepsOnlyRootDelimiters) {
+  EXPECT_EQ(DirectoryPartOf("/dist/out.exe"), "/dist");
+  EXPECT_EQ(DirectoryPartOf("/out.exe"), "/");
+  EXPECT_EQ(DirectoryPartOf("out.exe"), "");
+}
+
+TEST(Paths, MajorMinorVersion) {
+  EXPECT_EQ(MajorMinorVersion("2.5.0.7"), "2.5");
+  EXPECT_EQ(MajorMinorVersion("2.5"), "2.5");
+  EXPECT_EQ(MajorMinorVersion("7"), "7");
+  EXPECT_EQ(MajorMinorVersion(""), "");
+}
+
+TEST(Paths, CreateDirTreeCreatesEveryMissingLevel) {
+  char tmpl[] = "/tmp/kesdra-paths-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string root = tmpl;
+  EXPECT_TRUE(CreateDirTree(root + "/a/b/c/"));
+  EXPECT_TRUE(DirExists(root + "/a/b/c"));
+  EXPECT_TRUE(CreateDirTree(root + "/a/b"));  // already there
+  EXPECT_THROW(CreateDirTree(""), InOutError);
+  std::system(("rm -rf " + root).c_str());
+}
+
+TEST(Cp1252, ConvertsRepresentableTextBothWays) {
+  std::string ansi;
+  ASSERT_TRUE(Utf8ToCp1252("caf\xC3\xA9 \xE2\x82\xAC", &ansi));  // "café €"
+  EXPECT_EQ(ansi, "caf\xE9 \x80");
+  EXPECT_EQ(Cp1252ToUtf8(ansi), "caf\xC3\xA9 \xE2\x82\xAC");
+}
+
+TEST(Cp1252, RefusesWhatTheCodePageCannotHold) {
+  std::string ansi;
+  EXPECT_FALSE(Utf8ToCp1252("\xD0\x96", &ansi));   // Cyrillic Zhe
+  EXPECT_FALSE(Utf8ToCp1252("\xC3", &ansi));       // truncated sequence
+  EXPECT_FALSE(Utf8ToCp1252("\xC0\xAF", &ansi));   // overlong "/"
+}
+
+TEST(Cp1252, UpperCasesLikeWindows) {
+  EXPECT_EQ(Cp1252Upper("setup.exe \xE9\xFF\x9A\xF7\xDF"), "SETUP.EXE \xC9\x9F\x8A\xF7\xDF");
+}

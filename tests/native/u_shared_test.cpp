@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "shared/u_shared.h"
+
+TEST(ByteSum, NameAbcGives294) { EXPECT_EQ(ByteSum("abc", 3), 294u); }
+
+TEST(ByteSum, EmptyAndNegativeCountsGiveZero) {
+  EXPECT_EQ(ByteSum("abc", 0), 0u);
+  EXPECT_EQ(ByteSum("abc", -5), 0u);
+}
+
+// The vector path must agree with the plain definition at every length and alignment,
+// including the tails that the 64- and 16-byte blocks leave over.
+TEST(ByteSum, MatchesPlainSumAtEveryLengthAndOffset) {
+  std::mt19937 rng(7);
+  std::vector<unsigned char> bytes(300);
+  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
+  for (int offset = 0; offset < 16; ++offset) {
+    for (int len = 0; len + offset <= 280; ++len) {
+      uint32_t plain = 0;
+      for (int i = 0; i < len; ++i) plain += bytes[offset + i];
+      ASSERT_EQ(ByteSum(bytes.data() + offset, len), plain) << "offset " << offset << " length " << len;
+    }
+  }
+}
+
+TEST(ByteSum, WrapsModulo2To32) {
+  // 2^24 + 1 bytes of 0xFF sum to 255 * (2^24 + 1), which passes 2^32.
+  std::vector<unsigned char> ff((1u << 24) + 1, 0xFF);
+  const uint64_t exact = 255ull * ff.size();
+  EXPECT_EQ(ByteSum(ff.data(), static_cast<int32_t>(ff.size())), static_cast<uint32_t>(exact));
+}
+
+TEST(ByteSum, IsIncrementalOverChunks) {
+  std::vector<unsigned char> data(5000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 31 + 7);
+  const uint32_t whole = ByteSum(data.data(), 5000);
+  EXPECT_EQ(ByteSum(data.data(), 1234) + ByteSum(data.data() + 1234, 5000 - 1234), whole);
+}
+
+TEST(EndRecord, IgnoresTheLaunchByte) {
+  EntryHeader h;
+  std::memset(&h, 0, sizeof h);
+  EXPECT_TRUE(IsEndRecord(h));
+  h.IsLaunch = 1;
+  EXPECT_TRUE(IsEndRecord(h));
+  h.Attr = 0x20;
+  EXPECT_FALSE(IsEndRecord(h));
+}

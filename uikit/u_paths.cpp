@@ -1,0 +1,77 @@
+#include "u_paths.h"
+
+#include "platform/fs.h"
+
+namespace {
+
+bool IsDelimiter(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+// True when the last byte of `path` is the delimiter standing as a character of its own,
+// not as the trail byte of a double-byte character.
+bool EndsInDelimiter(const std::string& path) {
+  if (path.empty() || path.back() != kPathDelimiter) return false;
+  size_t i = 0;
+  while (i < path.size() - 1) i += IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
+  return i == path.size() - 1;
+}
+
+// Index just past the last delimiter or drive colon, stepping over double-byte characters.
+size_t ParentLength(const std::string& path) {
+  size_t end = 0;
+  for (size_t i = 0; i < path.size();) {
+    if (IsDelimiter(path[i])) end = i + 1;
+    i += IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
+  }
+  return end;
+}
+
+}  // namespace
+
+std::string TrimControls(const std::string& text) {
+  size_t first = 0, last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
+  return text.substr(first, last - first);
+}
+
+std::string WithTrailingDelimiter(const std::string& path) {
+  if (path.empty() || EndsInDelimiter(path)) return path;
+  return path + kPathDelimiter;
+}
+
+std::string DirectoryPartOf(const std::string& path) {
+  size_t end = ParentLength(path);
+  if (end == 0) return std::string();
+  // Drop the delimiter itself unless it follows a colon or another delimiter (a root).
+  if (end >= 2 && path[end - 1] == kPathDelimiter && !IsDelimiter(path[end - 2])) --end;
+  if (end == 1 && path[0] == kPathDelimiter) return path.substr(0, 1);
+  return path.substr(0, end);
+}
+
+bool CreateDirTree(const std::string& path) {
+  if (path.empty()) throw InOutError(kErrInvalidFilename, "Unable to create directory", std::string());
+  std::string dir = path;
+  if (EndsInDelimiter(dir)) dir.pop_back();
+#ifdef _WIN32
+  const size_t kShortest = 3;  // "C:\" and shorter are roots
+#else
+  const size_t kShortest = 1;  // "/" is the root
+#endif
+  const std::string parent = dir.substr(0, ParentLength(dir));
+  if (dir.size() < kShortest || DirExists(dir) || parent == dir) return true;
+  if (!parent.empty() && !CreateDirTree(parent)) return false;
+  return CreateOneDirectory(dir) || DirExists(dir);
+}
+
+std::string MajorMinorVersion(const std::string& version) {
+  const size_t first = version.find('.');
+  if (first == std::string::npos) return version;
+  const size_t second = version.find('.', first + 1);
+  return second == std::string::npos ? version : version.substr(0, second);
+}

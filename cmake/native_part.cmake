@@ -50,3 +50,4 @@ target_link_libraries(kesdra PRIVATE kesdra_core)
 add_dependencies(kesdra windows_parts)
 
 include(tests/native/tests.cmake)
+include(bench/bench.cmake)

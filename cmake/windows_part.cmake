@@ -25,3 +25,4 @@ target_link_libraries(kesdra PRIVATE kesdra_core comctl32 ${KESDRA_STATIC_LINK})
 add_dependencies(kesdra sfxhead)
 
 include(tests/win/tests.cmake OPTIONAL)
+include(bench/bench.cmake)

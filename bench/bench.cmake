@@ -1,0 +1,12 @@
+# Benchmark helpers (bench/run drives them). Timings never decide a test's outcome.
+add_executable(bytesum_bench bench/bytesum_bench.cpp shared/u_shared.cpp)
+target_include_directories(bytesum_bench PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(bytesum_bench PRIVATE -O2)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
+  target_compile_options(bytesum_bench PRIVATE -msse2)
+endif()
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  target_link_options(bytesum_bench PRIVATE -static -static-libgcc -static-libstdc++)
+  add_executable(exit_at_once bench/exit_at_once.c)
+  target_link_options(exit_at_once PRIVATE -static -s)
+endif()

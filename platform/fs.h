@@ -54,6 +54,7 @@ struct ListedEntry {
   uint32_t attr = 0;       // Windows attribute bits
   int64_t size = 0;
   uint32_t dosTime = 0;    // local time, DOS date << 16 | DOS time
+  FileIdentity identity;   // valid where the listing tells it (Linux); else open the file and ask
 };
 
 // Lists directory `dir` (which ends in a delimiter) in the platform's order, skipping ".",

@@ -57,11 +57,13 @@ bool ListDirectory(const std::string& dir, const std::function<void(const Listed
   while (dirent* e = readdir(d.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    const std::string path = dir + name;
+    // Asked relative to the open directory, so the kernel does not walk the whole path
+    // again for every entry of a deep tree.
+    const int at = dirfd(d.get());
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
+    if (fstatat(at, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     // Links to files are followed; links to directories are not, so the walk cannot loop.
-    if (S_ISLNK(st.st_mode) && (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) continue;
+    if (S_ISLNK(st.st_mode) && (fstatat(at, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))) continue;
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
     ListedEntry entry;
     entry.name = name;
@@ -72,6 +74,9 @@ bool ListDirectory(const std::string& dir, const std::function<void(const Listed
     if (name[0] == '.') entry.attr |= 0x02;
     entry.size = st.st_size;
     entry.dosTime = DosTimeFromUnix(st.st_mtime);
+    entry.identity.volume = st.st_dev;
+    entry.identity.index = st.st_ino;
+    entry.identity.valid = true;
     visit(entry);
   }
   return true;

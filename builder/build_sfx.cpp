@@ -207,6 +207,7 @@ void WritePayload(const std::string& sourceDir, const std::string& executable, c
     throw;
   }
   file.Close();
+  UpdateImageChecksum(target);  // so the headers' checksum covers the payload too
 }
 
 // Takes the busy notice down on every way out, as the build put it up.

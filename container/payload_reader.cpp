@@ -1,0 +1,136 @@
+#include "container/payload_reader.h"
+
+namespace {
+
+constexpr int64_t kMaxPosition = 2147483647;
+
+bool ReadAt(const PayloadSource& src, int64_t pos, void* buffer, int32_t count) {
+  if (pos < 0 || count < 0 || pos > src.size || count > src.size - pos) return false;
+  return src.readAt(src.context, pos, buffer, count);
+}
+
+bool ReadWord(const PayloadSource& src, int64_t pos, uint16_t* value) {
+  unsigned char b[2];
+  if (!ReadAt(src, pos, b, 2)) return false;
+  *value = static_cast<uint16_t>(b[0] | (b[1] << 8));
+  return true;
+}
+
+bool ReadDword(const PayloadSource& src, int64_t pos, uint32_t* value) {
+  unsigned char b[4];
+  if (!ReadAt(src, pos, b, 4)) return false;
+  *value = LoadLe32(b);
+  return true;
+}
+
+bool IsHexDigitUpper(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+// Characters Windows refuses in a file name, besides the separators.
+bool IsRefusedNameChar(unsigned char c) {
+  return c < 32 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*' || c == '/';
+}
+
+bool IsDotComponent(const char* start, int32_t length) {
+  return (length == 1 && start[0] == '.') || (length == 2 && start[0] == '.' && start[1] == '.');
+}
+
+}  // namespace
+
+PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
+  *start = 0;
+  uint16_t word = 0;
+  if (!ReadWord(src, 0, &word)) return kFaultRead;
+  int64_t pos = 2;
+  if (word == 0x5A4D) {
+    if (!ReadWord(src, 0x3C, &word)) return kFaultRead;
+    pos = word;  // only the low 16 bits of e_lfanew, as the stub has always read it
+  }
+  uint32_t signature = 0;
+  if (!ReadDword(src, pos, &signature)) return kFaultRead;
+  if (signature != 0x00004550) return kFaultNoPeImage;
+  pos += 4;
+  uint16_t sectionCount = 0, optionalSize = 0;
+  if (!ReadWord(src, pos + 2, &sectionCount) || !ReadWord(src, pos + 16, &optionalSize)) return kFaultRead;
+  pos += 20 + optionalSize;
+  int32_t found = 0;
+  for (uint32_t i = 0; i < sectionCount; ++i, pos += 40) {
+    uint32_t rawSize = 0, rawPointer = 0;
+    if (!ReadDword(src, pos + 16, &rawSize) || !ReadDword(src, pos + 20, &rawPointer)) return kFaultRead;
+    // Signed 32-bit throughout; an end beyond 2^31 - 1 cannot be a payload start.
+    const int64_t size = static_cast<int32_t>(rawSize);
+    const int64_t end = static_cast<int64_t>(static_cast<int32_t>(rawPointer)) + size;
+    if (size > 0 && end <= kMaxPosition && found < end) found = static_cast<int32_t>(end);
+  }
+  *start = found;
+  return kFaultNone;
+}
+
+PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* id) {
+  if (start <= 0 || src.size <= static_cast<int64_t>(start) + kPayloadIdSize) return kFaultNoPayload;
+  if (!ReadAt(src, start, id, kPayloadIdSize)) return kFaultRead;
+  // The identifier becomes part of a folder name: only what the builder writes is taken.
+  if (id->Count > sizeof(id->Chars)) return kFaultBadId;
+  for (int i = 0; i < id->Count; ++i) {
+    if (!IsHexDigitUpper(id->Chars[i])) return kFaultBadId;
+  }
+  return kFaultNone;
+}
+
+bool IsSafeStoredName(const char* name, int32_t length, LeadByteTest isLeadByte) {
+  if (length <= 0) return false;
+  int32_t componentStart = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c == '\\') {
+      if (i == componentStart || IsDotComponent(name + componentStart, i - componentStart)) return false;
+      componentStart = i + 1;
+    } else if (IsRefusedNameChar(c)) {
+      return false;
+    } else if (isLeadByte && isLeadByte(c)) {
+      // A double-byte character: its trail byte may look like a backslash but is not one.
+      if (i + 1 >= length || name[i + 1] == 0) return false;
+      ++i;
+    }
+  }
+  return componentStart < length && !IsDotComponent(name + componentStart, length - componentStart);
+}
+
+PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLeadByte, EntryHeader* header,
+                       char* name, int32_t* next) {
+  if (!ReadAt(src, pos, header, kEntryHeaderSize)) return kFaultRead;
+  if (IsEndRecord(*header)) return kFaultNone;
+  if (header->NameLen < 1 || header->NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
+  if (header->Size < 0) return kFaultBadSize;
+  const int64_t following = static_cast<int64_t>(pos) + kEntryHeaderSize + header->NameLen + header->Size + kChecksumSize;
+  if (following > kMaxPosition) return kFaultTooLarge;
+  if (!ReadAt(src, static_cast<int64_t>(pos) + kEntryHeaderSize, name, header->NameLen)) return kFaultRead;
+  if (!IsSafeStoredName(name, header->NameLen, isLeadByte)) return kFaultUnsafeName;
+  *next = static_cast<int32_t>(following);
+  return kFaultNone;
+}
+
+PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
+                         void (*onEntry)(void* context), void* context, int32_t* totalSize) {
+  *totalSize = 0;
+  int64_t total = 0;
+  int32_t pos = start + kPayloadIdSize;
+  bool ended = false;
+  while (pos >= 0 && pos < src.size) {
+    EntryHeader header;
+    int32_t next = 0;
+    const PayloadFault fault = ReadEntry(src, pos, isLeadByte, &header, nameScratch, &next);
+    if (fault != kFaultNone) return fault;
+    if (IsEndRecord(header)) {
+      ended = true;
+      break;
+    }
+    total += header.Size;
+    if (total > kMaxPosition) return kFaultTooLarge;
+    pos = next;
+    if (onEntry) onEntry(context);
+  }
+  *totalSize = static_cast<int32_t>(total);
+  if (total == 0) return kFaultNoData;
+  if (!ended) return kFaultNoEndRecord;
+  return kFaultNone;
+}

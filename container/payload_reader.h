@@ -1,0 +1,69 @@
+// The payload reader: finds the payload behind a stub image and walks its entries, refusing
+// anything that would make an unpacker write outside its folder or read past the file.
+// Shared by the stub (Win32 handles, no C runtime) and kesdra-inspect (POSIX files), so it
+// uses no exceptions, no heap and no library calls; outside bytes are only ever reached
+// through PayloadSource, and every offset is checked in 64-bit before it is used.
+#pragma once
+
+#include <stdint.h>
+
+#include "shared/u_shared.h"
+
+// What went wrong; kFaultNone is success. kFaultRead means the source failed to read (its
+// own error code tells why); every other fault means the file is not a valid payload.
+enum PayloadFault : uint8_t {
+  kFaultNone = 0,
+  kFaultRead,
+  kFaultNoPeImage,        // no "PE\0\0" signature where the header says
+  kFaultNoPayload,        // the file ends at or before payload start + 11
+  kFaultBadId,            // identifier count above 10, or a character outside 0-9A-F
+  kFaultBadNameLen,       // NameLen below 1 or above kMaxStoredNameLen
+  kFaultBadSize,          // negative Size
+  kFaultTooLarge,         // a position or the total size would pass 2,147,483,647
+  kFaultUnsafeName,       // a stored name that is not a plain relative path
+  kFaultNoEndRecord,      // the walk ran off the end of the file
+  kFaultNoData,           // the entries hold no data byte at all
+  kFaultChecksum,         // an entry's stored checksum differs from its bytes
+};
+
+// Longest stored name accepted: no Windows path can be longer.
+constexpr int32_t kMaxStoredNameLen = 32767;
+
+// A readable file. readAt fills exactly `count` bytes from offset `pos` and returns true,
+// or returns false (a short read is a failure too).
+struct PayloadSource {
+  void* context;
+  bool (*readAt)(void* context, int64_t pos, void* buffer, int32_t count);
+  int64_t size;
+};
+
+typedef bool (*LeadByteTest)(unsigned char c);
+
+// Largest end of section raw data in the PE section table (0 when there is no "PE" header),
+// read exactly as the stub always has: a 16-bit new-header offset after "MZ", else offset 2.
+PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start);
+
+// Checks that the file is longer than start + 11 and reads a well-formed identifier.
+PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* id);
+
+// Reads the entry header at `pos`. For a real entry also checks its numbers and reads and
+// checks its name into `name` (room for kMaxStoredNameLen bytes); `next` receives the
+// position of the following header. An end record leaves `name` and `next` alone.
+PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLeadByte, EntryHeader* header,
+                       char* name, int32_t* next);
+
+// The header-only walk before anything is written: every header and name is read and
+// checked, sizes are totalled. `onEntry` (may be null) runs after each real entry.
+// `nameScratch` needs room for kMaxStoredNameLen bytes.
+PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
+                         void (*onEntry)(void* context), void* context, int32_t* totalSize);
+
+// A stored name the unpacker may append to its folder: relative, backslash-separated, no
+// empty, "." or ".." component, and no character Windows refuses in a file name.
+bool IsSafeStoredName(const char* name, int32_t length, LeadByteTest isLeadByte);
+
+// Reads a little-endian 32-bit value from stored bytes.
+inline uint32_t LoadLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}

@@ -1,0 +1,152 @@
+// Extraction: the folder below the temporary folder, the free-space check, and every entry
+// written, checked against its checksum and given back its time and attributes.
+#include <windows.h>
+
+#include "stub/size_text.h"
+#include "stub/stub_state.h"
+
+namespace {
+
+char g_tempDir[MAX_PATH + 2];
+char g_entryName[kMaxStoredNameLen];
+char g_fullPath[MAX_PATH + 2 + kMaxStoredNameLen];  // ExtractDir + stored name
+
+// Creates every missing folder along `path` up to its last backslash; results are ignored:
+// a folder that cannot be made shows up as the failure to create the file in it.
+void CreateFolderPart(char* path) {
+  for (int32_t i = 0; path[i]; ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsLeadByteAnsi(c) && path[i + 1]) {
+      ++i;
+    } else if (c == '\\' && i > 0 && path[i - 1] != ':' && path[i - 1] != '\\') {
+      path[i] = 0;
+      CreateDirectoryA(path, nullptr);
+      path[i] = '\\';
+    }
+  }
+}
+
+void SizeToText(int64_t value, char* out) {
+  char separator[4] = {'.', 0, 0, 0};
+  GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof(separator));
+  FormatSizeText(value, separator[0] ? separator[0] : '.', out);
+}
+
+void ReadOwn(int64_t pos, void* buffer, int32_t count) {
+  if (!OwnSource.readAt(OwnSource.context, pos, buffer, count)) QuitOnPayloadFault(kFaultRead);
+}
+
+HANDLE CreateEntryFile(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) QuitStub(path, FailureCode(ERROR_CANNOT_MAKE));
+  return file;
+}
+
+// Copies the entry's data from `pos` into `file` in chunks through CopyBuffer; returns the
+// running checksum.
+uint32_t CopyEntryData(HANDLE file, const char* path, int64_t pos, int32_t size, uint32_t checksum) {
+  int32_t copied = 0;
+  while (copied < size) {
+    const int32_t n = size - copied < kCopyBufferSize ? size - copied : kCopyBufferSize;
+    ReadOwn(pos + copied, CopyBuffer, n);
+    DWORD written = 0;
+    if (!WriteFile(file, CopyBuffer, n, &written, nullptr) || written != static_cast<DWORD>(n))
+      QuitStub(path, FailureCode(ERROR_DISK_FULL));
+    checksum += ByteSum(CopyBuffer, n);
+    copied += n;
+    DoneSize += n;
+    UpdateProgress();
+    PumpMessages();
+  }
+  return checksum;
+}
+
+void SetEntryTime(HANDLE file, int32_t dosTime) {
+  FILETIME local, utc;
+  const uint32_t t = static_cast<uint32_t>(dosTime);
+  if (DosDateTimeToFileTime(static_cast<WORD>(t >> 16), static_cast<WORD>(t & 0xFFFF), &local) &&
+      LocalFileTimeToFileTime(&local, &utc))
+    SetFileTime(file, nullptr, nullptr, &utc);
+}
+
+// Forms the full path of an entry: ExtractDir followed by the stored name, byte for byte.
+void FormFullPath(const char* name, int32_t nameLen) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < ExtractDir.length; ++i) g_fullPath[n++] = ExtractDir.text[i];
+  for (int32_t i = 0; i < nameLen; ++i) g_fullPath[n++] = name[i];
+  g_fullPath[n] = 0;
+}
+
+void ExtractEntry(const EntryHeader& header, int32_t pos) {
+  FormFullPath(g_entryName, header.NameLen);
+  uint32_t checksum = ByteSum(g_entryName, header.NameLen);
+  if (header.IsLaunch != 0) {
+    StrClear(&LaunchPath);
+    StrAppendZ(&LaunchPath, g_fullPath);
+  }
+  // Listed before the file is created, so a file that fails later is still registered.
+  StrAppendZ(&UnpackedList, g_fullPath);
+  StrAppendChar(&UnpackedList, '\r');
+  CreateFolderPart(g_fullPath);
+  HANDLE file = CreateEntryFile(g_fullPath);
+  const int64_t dataPos = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
+  checksum = CopyEntryData(file, g_fullPath, dataPos, header.Size, checksum);
+  unsigned char stored[4];
+  ReadOwn(dataPos + header.Size, stored, kChecksumSize);
+  if (LoadLe32(stored) != checksum) QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
+  SetEntryTime(file, header.Time);
+  CloseHandle(file);
+  // After the close: a read-only, hidden or system attribute never stops the writing.
+  SetFileAttributesA(g_fullPath, header.Attr);
+}
+
+}  // namespace
+
+void MakeExtractDir() {
+  const DWORD n = GetTempPathA(MAX_PATH + 1, g_tempDir);
+  g_tempDir[n <= MAX_PATH ? n : 0] = 0;
+  StrClear(&ExtractDir);
+  StrAppendZ(&ExtractDir, g_tempDir);
+  if (ExtractDir.length == 0 || ExtractDir.text[ExtractDir.length - 1] != '\\') StrAppendChar(&ExtractDir, '\\');
+  StrAppendZ(&ExtractDir, "~sfx");
+  StrAppend(&ExtractDir, Id.Chars, Id.Count);
+  StrAppendChar(&ExtractDir, '\\');
+}
+
+void CheckFreeSpace() {
+  // The temporary folder itself is asked, so a folder on a network path is measured too;
+  // a query that fails proves nothing, and a real shortage still fails the first write.
+  ULARGE_INTEGER available, total, free;
+  if (!GetDiskFreeSpaceExA(g_tempDir, &available, &total, &free)) return;
+  const int64_t freeBytes = available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? 0x7FFFFFFFFFFFFFFFll
+                                                                       : static_cast<int64_t>(available.QuadPart);
+  if (static_cast<int64_t>(TotalSize) <= freeBytes) return;
+  char line[96];
+  char* o = line;
+  *o++ = UpperAscii(ExtractDir.text[0]);
+  for (const char* s = ":\\   ("; *s; ++s) *o++ = *s;
+  SizeToText(freeBytes, o);
+  o += StrLen(o);
+  *o++ = '<';
+  SizeToText(TotalSize, o);
+  o += StrLen(o);
+  *o++ = ')';
+  *o = 0;
+  QuitStub(line, ERROR_DISK_FULL);
+}
+
+void ExtractPayload() {
+  CreateFolderPart(ExtractDir.text);
+  int32_t pos = PayloadStart + kPayloadIdSize;
+  while (pos < OwnSource.size) {
+    EntryHeader header;
+    int32_t next = 0;
+    // Checked again: the own file is shared for writing and may have changed since the walk.
+    const PayloadFault fault = ReadEntry(OwnSource, pos, IsLeadByteAnsi, &header, g_entryName, &next);
+    if (fault != kFaultNone) QuitOnPayloadFault(fault);
+    if (IsEndRecord(header)) break;
+    ExtractEntry(header, pos);
+    pos = next;
+  }
+}

@@ -1,0 +1,134 @@
+// The progress window: a borderless 320 x 96 tool window in the middle of the screen with
+// the title, the wait line, the maker's web address and a bar with its percentage. It is
+// served only where the stub calls PumpMessages and UpdateProgress.
+#include <windows.h>
+
+#include "stub/progress_math.h"
+#include "stub/stub_state.h"
+#include "stub/u_translations.h"
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 96;
+constexpr UINT kWebAddressId = 1;  // string resource in sfxhead.rc
+const char kClassName[] = "tarvexwindowclass";
+
+HWND g_window = nullptr;
+HFONT g_largeFont = nullptr;
+HFONT g_smallFont = nullptr;
+
+HFONT CreateWindowFont(int height) {
+  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+}
+
+int TextWidth(HDC dc, const char* text, int length) {
+  SIZE size = {0, 0};
+  GetTextExtentPoint32A(dc, text, length, &size);
+  return size.cx;
+}
+
+void PaintTexts(HDC dc) {
+  static char webAddress[128];
+  const int webLength = LoadStringA(GetModuleHandleA(nullptr), kWebAddressId, webAddress, sizeof(webAddress));
+  SelectObject(dc, g_smallFont);
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  TextOutA(dc, kWidth - TextWidth(dc, webAddress, webLength) - 8, 4, webAddress, webLength);
+
+  SelectObject(dc, g_largeFont);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  const char* title = TitleTexts[LanguageIndex];
+  TextOutA(dc, 16, 12, title, StrLen(title));
+  static char waitLine[64];
+  const char* wait = WaitTexts[LanguageIndex];
+  int n = 0;
+  while (wait[n] && n < 56) waitLine[n] = wait[n], ++n;
+  for (int i = 0; i < 3; ++i) waitLine[n++] = '.';
+  TextOutA(dc, 16, 32, waitLine, n);
+}
+
+void PaintBar(HDC dc) {
+  const float fraction = ProgressFraction(DoneSize, TotalSize);
+  char label[8];
+  const int labelLength = FormatPercentLabel(ProgressPercent(fraction), label);
+  const int barEnd = ProgressBarEnd(fraction);
+  const int labelLeft = kBarLeft + (kBarWidth - TextWidth(dc, label, labelLength)) / 2;
+
+  RECT frame = {0, 0, kWidth, kHeight};
+  DrawEdge(dc, &frame, EDGE_RAISED, BF_RECT);
+  RECT well = {14, 58, 306, 82};
+  DrawEdge(dc, &well, EDGE_SUNKEN, BF_RECT);
+
+  // The same centred label twice, each clipped to its part: window colour over the filled
+  // part, caption colour over the rest.
+  RECT filled = {kBarLeft, 60, barEnd, 80};
+  SetBkColor(dc, GetSysColor(COLOR_ACTIVECAPTION));
+  SetTextColor(dc, GetSysColor(COLOR_WINDOW));
+  ExtTextOutA(dc, labelLeft, 62, ETO_OPAQUE | ETO_CLIPPED, &filled, label, labelLength, nullptr);
+  RECT empty = {barEnd, 60, kBarLeft + kBarWidth, 80};
+  SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+  SetTextColor(dc, GetSysColor(COLOR_ACTIVECAPTION));
+  ExtTextOutA(dc, labelLeft, 62, ETO_OPAQUE | ETO_CLIPPED, &empty, label, labelLength, nullptr);
+}
+
+void PaintProgress() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(g_window, &ps);
+  PaintTexts(dc);
+  PaintBar(dc);
+  EndPaint(g_window, &ps);
+}
+
+LRESULT CALLBACK ProgressWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      PaintProgress();
+      return 0;
+    case WM_CLOSE:
+      return 0;  // the unpacking cannot be cancelled
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+void SelectLanguage() { LanguageIndex = LanguageRowFor(GetSystemDefaultLangID()); }
+
+void CreateProgressWindow() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = ProgressWndProc;
+  windowClass.hInstance = instance;
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kClassName;
+  RegisterClassExA(&windowClass);
+  g_window = CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, nullptr, WS_POPUP | WS_VISIBLE,
+                             (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2, (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2,
+                             kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+  g_largeFont = CreateWindowFont(16);
+  g_smallFont = CreateWindowFont(11);
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+void UpdateProgress() {
+  if (!g_window) return;
+  RECT bar = {kBarLeft, 60, kBarLeft + kBarWidth, 80};
+  InvalidateRect(g_window, &bar, FALSE);
+  PaintProgress();
+}
+
+void DestroyProgressWindow() {
+  if (g_window) DestroyWindow(g_window);
+  if (g_largeFont) DeleteObject(g_largeFont);
+  if (g_smallFont) DeleteObject(g_smallFont);
+  g_window = nullptr;
+  g_largeFont = nullptr;
+  g_smallFont = nullptr;
+}

@@ -1,0 +1,28 @@
+// The little the stub needs that a C runtime would otherwise give: a growable string on the
+// process heap and the memory functions the compiler may call on its own.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+// A zero-terminated byte string on the process heap; length excludes the zero.
+struct StubString {
+  char* text;
+  int32_t length;
+  int32_t capacity;
+};
+
+void StrAppend(StubString* s, const char* bytes, int32_t count);
+void StrAppendZ(StubString* s, const char* text);
+void StrAppendChar(StubString* s, char c);
+void StrClear(StubString* s);
+int32_t StrLen(const char* text);
+
+// Heap memory that never comes back null: running out ends the stub through QuitStub.
+void* StubAlloc(SIZE_T size);
+
+// Upper-cases a to z only.
+inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool IsLeadByteAnsi(unsigned char c);

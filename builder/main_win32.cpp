@@ -1,15 +1,20 @@
 // The Windows builder's start-up: locate the stub image, read the command line, pick the mode.
 #include <windows.h>
+#include <objbase.h>
 
 #include <exception>
 #include <string>
 
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
+#include "builder/f_kesdra.h"
 #include "builder/u_messages.h"
 #include "platform/fs.h"
+#include "uikit/about.h"
+#include "uikit/application_win32.h"
 #include "uikit/messageboxes.h"
 #include "uikit/resources.h"
+#include "uikit/ui_text.h"
 
 namespace {
 
@@ -20,21 +25,35 @@ std::string ModulePath() {
 }
 
 // Hidden mode: a build without any window. 0 when the build completed or the user declined
-// to overwrite; 1 when an input was rejected or the build failed.
+// to overwrite; 1 when an input was rejected or the build failed, so that scripts can tell.
 int RunHidden(const CommandLine& cmd) {
   if (!CommandLineMode) return 0;
   try {
     const BuildOutcome outcome = BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3));
     return outcome == BuildOutcome::Rejected ? 1 : 0;
   } catch (const std::exception& e) {
-    MessageBoxA(nullptr, e.what(), "Application Error", MB_OK | MB_ICONERROR);
+    MessageBoxA(ApplicationWindow(), WithFullStop(e.what()).c_str(), "Application Error", MB_OK | MB_ICONERROR);
     return 1;
   }
+}
+
+// Interactive window, or the window that builds by itself in CommandLineMode.
+int RunWindow(const CommandLine& cmd) {
+  OleInitialize(nullptr);  // the folder browser is a shell (COM) dialog
+  SetApplicationTitle("Kesdra");
+  Tfkesdra* form = Tfkesdra::Create(cmd);
+  if (!form) return 1;
+  form->Run();
+  if (IsWindow(form->Handle())) DestroyWindow(form->Handle());
+  delete form;
+  OleUninitialize();
+  return 0;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  AboutWebPage = "kes-dra";
   const void* image = nullptr;
   size_t imageSize = 0;
   if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) {
@@ -50,6 +69,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ReportSuccess = !cmd.HasSwitch('c');
   HideMainWindow = cmd.HasSwitch('h');
   CommandLineMode = cmd.NonSwitchParamCount() >= 3;
-  // The window modes arrive with the main window; until then every mode builds as hidden does.
-  return RunHidden(cmd);
+  return HideMainWindow ? RunHidden(cmd) : RunWindow(cmd);
 }

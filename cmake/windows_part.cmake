@@ -17,11 +17,17 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/kesdra.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_SOURCE_DIR}/builder/kesdra.manifest")
 add_executable(kesdra WIN32
   builder/main_win32.cpp
+  builder/f_kesdra.cpp
+  builder/f_cmdline.cpp
+  builder/u_settings_win32.cpp
+  uikit/application_win32.cpp
+  uikit/about_win32.cpp
+  uikit/shell_win32.cpp
   uikit/messageboxes_win32.cpp
   uikit/resources_win32.cpp
   uikit/u_captions.cpp
   ${CMAKE_BINARY_DIR}/kesdra.rc)
-target_link_libraries(kesdra PRIVATE kesdra_core comctl32 ${KESDRA_STATIC_LINK})
+target_link_libraries(kesdra PRIVATE kesdra_core comctl32 comdlg32 version shell32 ole32 gdi32 ${KESDRA_STATIC_LINK})
 add_dependencies(kesdra sfxhead)
 
 include(tests/win/tests.cmake OPTIONAL)

@@ -1,0 +1,80 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "application_win32.h"
+#include "platform/fs.h"
+#include "shell.h"
+#include "u_paths.h"
+
+std::string FileVersionText(const std::string& fileName) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(fileName.c_str(), &ignored);
+  if (size == 0) return std::string();
+  std::vector<char> block(size);
+  if (!GetFileVersionInfoA(fileName.c_str(), 0, size, block.data())) return std::string();
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedSize = 0;
+  if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+      fixedSize < sizeof(VS_FIXEDFILEINFO))
+    return std::string();
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionMS)) + '.' +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+bool ShellOpen(const std::string& target) {
+  if (TrimControls(target).empty()) return false;
+  HINSTANCE result = ShellExecuteA(nullptr, "open", target.c_str(), "", "", SW_SHOWNORMAL);
+  return reinterpret_cast<UINT_PTR>(result) > 32;
+}
+
+namespace {
+
+int CALLBACK SelectInitialFolder(HWND dialog, UINT message, LPARAM, LPARAM data) {
+  if (message == BFFM_INITIALIZED && data) SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, data);
+  return 0;
+}
+
+// Confirms the chosen item list into `directory`; the list is freed here.
+bool TakeChosenFolder(IMalloc* shellMalloc, LPITEMIDLIST chosen, char* buffer, std::string* directory) {
+  if (!chosen) return false;
+  const bool converted = SHGetPathFromIDListA(chosen, buffer) != FALSE;
+  shellMalloc->Free(chosen);
+  if (!converted) return false;
+  *directory = buffer;
+  return true;
+}
+
+}  // namespace
+
+bool BrowseForDirectory(std::string* directory) {
+  if (!DirExists(*directory)) directory->clear();
+  IMalloc* shellMalloc = nullptr;
+  if (FAILED(SHGetMalloc(&shellMalloc)) || !shellMalloc) return false;
+  char* buffer = static_cast<char*>(shellMalloc->Alloc(MAX_PATH));
+  if (!buffer) {
+    shellMalloc->Release();
+    return false;
+  }
+  buffer[0] = '\0';
+  BROWSEINFOA request = {};
+  request.hwndOwner = ApplicationWindow();
+  request.pszDisplayName = buffer;
+  request.lpszTitle = "";
+  request.ulFlags = BIF_RETURNONLYFSDIRS;
+  if (!directory->empty()) {
+    request.lpfn = SelectInitialFolder;
+    request.lParam = reinterpret_cast<LPARAM>(directory->c_str());
+  }
+  // An empty removable drive must not raise the system's critical-error box while browsing.
+  const std::vector<HWND> disabled = DisableTaskWindows(nullptr);
+  const UINT oldErrorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  LPITEMIDLIST chosen = SHBrowseForFolderA(&request);
+  SetErrorMode(oldErrorMode);
+  EnableTaskWindows(disabled);
+  const bool confirmed = TakeChosenFolder(shellMalloc, chosen, buffer, directory);
+  shellMalloc->Free(buffer);
+  shellMalloc->Release();
+  return confirmed;
+}

@@ -49,5 +49,6 @@ add_executable(kesdra
 target_link_libraries(kesdra PRIVATE kesdra_core)
 add_dependencies(kesdra windows_parts)
 
+include(tools/inspect/inspect.cmake)
 include(tests/native/tests.cmake)
 include(bench/bench.cmake)

@@ -10,6 +10,25 @@ add_executable(native_tests
 target_link_libraries(native_tests PRIVATE kesdra_core GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
+# The PE resource reader and writer, and the transfers built on them.
+add_executable(pe_tests
+  tests/native/pe_reader_test.cpp
+  tests/native/pe_writer_test.cpp
+  tests/native/pe_transfer_test.cpp)
+target_link_libraries(pe_tests PRIVATE kesdra_core GTest::gtest_main)
+gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
+
+# The payload reader, kesdra-inspect and the stub's portable pieces.
+add_executable(stub_tests
+  tests/native/payload_reader_test.cpp
+  tests/native/inspect_test.cpp
+  tests/native/stub_launch_params_test.cpp
+  tests/native/stub_size_text_test.cpp
+  tests/native/translations_test.cpp
+  stub/u_translations.cpp)
+target_link_libraries(stub_tests PRIVATE kesdra_inspect GTest::gtest_main)
+gtest_discover_tests(stub_tests DISCOVERY_TIMEOUT 60)
+
 # Texts composed by the Windows front end and the remembered-settings value rule.
 add_executable(ui_text_tests tests/native/ui_text_test.cpp)
 target_link_libraries(ui_text_tests PRIVATE kesdra_core GTest::gtest_main)

@@ -1,0 +1,151 @@
+// kesdra-inspect on files made by the Linux build pipeline and on damaged copies of them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "builder/build_sfx.h"
+#include "tests/native/payload_test_files.h"
+#include "tools/inspect/inspect.h"
+
+using namespace payload_test;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+class InspectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kesdra-inspect-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    stub_ = TinyStub();
+    StubImage.data = stub_.data();
+    StubImage.size = stub_.size();
+    OverwriteTarget = true;
+    ReportSuccess = false;
+    CommandLineMode = true;
+    SeedRandom(777);
+  }
+  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
+
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunInspect(args, out_, err_);
+  }
+  // A tree built by the real pipeline.
+  std::string BuildSample() {
+    WriteAll(root_ + "/src/setup.exe", "MZ program bytes");
+    WriteAll(root_ + "/src/docs/readme.txt", std::string(70000, 'r'));
+    WriteAll(root_ + "/src/docs/empty.dat", "");
+    const std::string target = root_ + "/sample.exe";
+    EXPECT_EQ(BuildSfx(root_ + "/src", "setup.exe", target), BuildOutcome::Built);
+    return target;
+  }
+  std::string Damaged(const std::string& bytes) {
+    const std::string path = root_ + "/damaged.exe";
+    WriteAll(path, bytes);
+    return path;
+  }
+
+  std::string root_, stub_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(InspectTest, VerifyAcceptsWhatTheBuilderProduces) {
+  const std::string file = BuildSample();
+  EXPECT_EQ(Run({"verify", file}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("OK, 3 files, 70016 bytes"), std::string::npos) << out_.str();
+}
+
+TEST_F(InspectTest, ListShowsEveryEntryAndTheLaunchMark) {
+  const std::string file = BuildSample();
+  ASSERT_EQ(Run({"list", file}), kInspectOk) << err_.str();
+  const std::string listing = out_.str();
+  EXPECT_NE(listing.find("*         16 "), std::string::npos) << listing;
+  EXPECT_NE(listing.find(" setup.exe\n"), std::string::npos);
+  EXPECT_NE(listing.find("      70000 "), std::string::npos);
+  EXPECT_NE(listing.find(" docs\\readme.txt\n"), std::string::npos);
+  EXPECT_NE(listing.find(" docs\\empty.dat\n"), std::string::npos);
+  EXPECT_NE(listing.find("payload at 1024"), std::string::npos);
+}
+
+TEST_F(InspectTest, ExtractRecreatesTheTree) {
+  const std::string file = BuildSample();
+  ASSERT_EQ(Run({"extract", file, root_ + "/out"}), kInspectOk) << err_.str();
+  EXPECT_EQ(ReadAll(root_ + "/out/setup.exe"), "MZ program bytes");
+  EXPECT_EQ(ReadAll(root_ + "/out/docs/readme.txt"), std::string(70000, 'r'));
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/out/docs/empty.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  struct stat original;
+  ASSERT_EQ(stat((root_ + "/src/setup.exe").c_str(), &original), 0);
+  ASSERT_EQ(stat((root_ + "/out/setup.exe").c_str(), &st), 0);
+  EXPECT_LE(std::llabs(static_cast<long long>(st.st_mtime - original.st_mtime)), 2);  // DOS time: 2 s steps
+}
+
+TEST_F(InspectTest, VerifyNamesTheDamage) {
+  const std::string good = ReadAll(BuildSample());
+  std::string flipped = good;
+  flipped[good.size() - 17 - 4 - 1] ^= 0x01;  // the last data byte before the last checksum
+  EXPECT_EQ(Run({"verify", Damaged(flipped)}), kInspectFailed);
+  EXPECT_NE(err_.str().find("checksum"), std::string::npos) << err_.str();
+
+  EXPECT_EQ(Run({"verify", Damaged(good.substr(0, good.size() - 5))}), kInspectFailed);
+  EXPECT_NE(err_.str().find("ends early"), std::string::npos) << err_.str();
+
+  EXPECT_EQ(Run({"verify", Damaged(stub_)}), kInspectFailed);
+  EXPECT_NE(err_.str().find("no payload"), std::string::npos) << err_.str();
+
+  EXPECT_EQ(Run({"verify", Damaged(stub_ + IdRecord() + EndRecord())}), kInspectFailed);
+  EXPECT_NE(err_.str().find("no file data"), std::string::npos) << err_.str();
+
+  EXPECT_EQ(Run({"verify", Damaged(Produced({{"a.txt", "data"}}))}), kInspectFailed);
+  EXPECT_NE(err_.str().find("no entry is marked"), std::string::npos) << err_.str();
+}
+
+TEST_F(InspectTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
+  for (const char* name : {"..\\escaped.txt", "a\\..\\..\\escaped.txt", "\\escaped.txt", "C:\\escaped.txt"}) {
+    const std::string file = Damaged(Produced({{"first.txt", "1"}, {name, "2", 1}}));
+    EXPECT_EQ(Run({"extract", file, root_ + "/x/y"}), kInspectFailed) << name;
+    EXPECT_NE(err_.str().find("not a plain relative path"), std::string::npos) << err_.str();
+    struct stat st;
+    EXPECT_NE(stat((root_ + "/x/y/first.txt").c_str(), &st), 0) << name;
+    EXPECT_NE(stat((root_ + "/x/escaped.txt").c_str(), &st), 0) << name;
+  }
+}
+
+TEST_F(InspectTest, ExtractStopsAtACorruptEntry) {
+  std::string file = Produced({{"first.txt", "11111"}, {"second.txt", "22222", 1}});
+  file[file.size() - 17 - 4 - 1] = 'X';
+  EXPECT_EQ(Run({"extract", Damaged(file), root_ + "/out"}), kInspectFailed);
+  EXPECT_NE(err_.str().find("checksum"), std::string::npos);
+  EXPECT_NE(err_.str().find("second.txt"), std::string::npos);
+  EXPECT_EQ(ReadAll(root_ + "/out/first.txt"), "11111");
+}
+
+TEST_F(InspectTest, UsageAndMissingFiles) {
+  EXPECT_EQ(Run({}), kInspectUsage);
+  EXPECT_EQ(Run({"frobnicate", "x"}), kInspectUsage);
+  EXPECT_EQ(Run({"list", "a", "b"}), kInspectUsage);
+  EXPECT_EQ(Run({"verify", root_ + "/missing.exe"}), kInspectFailed);
+  EXPECT_NE(err_.str().find(root_ + "/missing.exe: "), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+// The payload reader against files built byte by byte: boundary pairs for every check, one
+// field changed per case.
+#include <gtest/gtest.h>
+
+#include "container/payload_reader.h"
+#include "tests/native/payload_test_files.h"
+
+using namespace payload_test;
+
+namespace {
+
+int32_t StartOf(const std::string& file, PayloadFault expected = kFaultNone) {
+  MemorySource mem(file);
+  int32_t start = -1;
+  EXPECT_EQ(LocatePayloadStart(mem.source(), &start), expected);
+  return start;
+}
+
+struct WalkResult {
+  PayloadFault fault;
+  int32_t total;
+  int entries;
+};
+
+void CountEntry(void* context) { ++*static_cast<int*>(context); }
+
+WalkResult Walk(const std::string& file, int32_t start = 0x400) {
+  MemorySource mem(file);
+  std::vector<char> name(kMaxStoredNameLen);
+  WalkResult r{kFaultNone, -1, 0};
+  r.fault = WalkPayload(mem.source(), start, nullptr, name.data(), CountEntry, &r.entries, &r.total);
+  return r;
+}
+
+TEST(LocatePayloadStart, TakesTheLargestEndOfSectionRawData) {
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x600, 0x600}, {0x100, 0x200}}, 0xC00)), 0xC00);
+  // A section without raw data (uninitialised data) never counts, wherever it points.
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0, 0x9000}}, 0x600)), 0x600);
+  EXPECT_EQ(StartOf(MinimalPe({}, 0x200)), 0);
+}
+
+TEST(LocatePayloadStart, ComparesSigned32Bit) {
+  // A raw size with the top bit set is negative and ignored; an end past 2^31 - 1 is no start.
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x80000000u, 0x200}}, 0x600)), 0x600);
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFF00u, 0x200}}, 0x600)), 0x600);
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFE00u, 0x200}}, 0x600)), 0x600);
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFE00u, 0x1FF}}, 0x600)), 0x7FFFFFFF);
+  // A negative pointer plus its size is compared as the signed sum.
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x1000, 0xFFFFFF00u}}, 0x600)), 0xF00);
+}
+
+TEST(LocatePayloadStart, SkipsTheOptionalHeaderByItsStatedSize) {
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}}, 0x600, 0xF0)), 0x600);
+  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}}, 0x600, 0)), 0x600);
+}
+
+TEST(LocatePayloadStart, WithoutMzLooksForPeAtOffsetTwo) {
+  std::string file(0x200, '\0');
+  file.replace(2, 4, std::string("PE\0\0", 4));
+  PutLe16(file, 6 + 2, 1);     // one section
+  PutLe16(file, 6 + 16, 0);    // no optional header
+  PutLe32(file, 6 + 20 + 16, 0x100);
+  PutLe32(file, 6 + 20 + 20, 0x100);
+  EXPECT_EQ(StartOf(file), 0x200);
+}
+
+TEST(LocatePayloadStart, NoSignatureMeansNoPayload) {
+  std::string file = TinyStub();
+  file[0x80] = 'X';
+  EXPECT_EQ(StartOf(file, kFaultNoPeImage), 0);
+  // Only the low 16 bits of the new-header offset are read.
+  std::string high = TinyStub();
+  PutLe32(high, 0x3C, 0x10080);
+  EXPECT_EQ(StartOf(high), 0x400);
+}
+
+TEST(LocatePayloadStart, AHeaderCutShortIsAReadFailure) {
+  const std::string stub = TinyStub();
+  StartOf(stub.substr(0, 0x80 + 3), kFaultRead);
+  StartOf(stub.substr(0, 0x80 + 24 + 0xE0 + 40 + 19), kFaultRead);
+  StartOf(stub.substr(0, 1), kFaultRead);
+}
+
+TEST(ReadPayloadId, TheFileMustBeLongerThanStartPlusEleven) {
+  PayloadId id;
+  const std::string file = TinyStub() + IdRecord();
+  EXPECT_EQ(ReadPayloadId(MemorySource(file).source(), 0x400, &id), kFaultNoPayload);
+  EXPECT_EQ(ReadPayloadId(MemorySource(file + "x").source(), 0x400, &id), kFaultNone);
+  EXPECT_EQ(std::string(id.Chars, id.Count), "00A1B2C3D4");
+  EXPECT_EQ(ReadPayloadId(MemorySource(file + "x").source(), 0, &id), kFaultNoPayload);
+}
+
+TEST(ReadPayloadId, RefusesIdentifiersThatWouldNameAnotherFolder) {
+  PayloadId id;
+  for (const char* bad : {"00a1b2c3d4", "..\\..\\x00", "00A1B2C3G4", "00A1B2C3D\\"}) {
+    EXPECT_EQ(ReadPayloadId(MemorySource(TinyStub() + IdRecord(bad) + EndRecord()).source(), 0x400, &id), kFaultBadId)
+        << bad;
+  }
+  std::string tooLong = TinyStub() + IdRecord() + EndRecord();
+  tooLong[0x400] = 11;
+  EXPECT_EQ(ReadPayloadId(MemorySource(tooLong).source(), 0x400, &id), kFaultBadId);
+  std::string shorter = TinyStub() + IdRecord() + EndRecord();
+  shorter[0x400] = 4;
+  EXPECT_EQ(ReadPayloadId(MemorySource(shorter).source(), 0x400, &id), kFaultNone);
+  EXPECT_EQ(id.Count, 4);
+}
+
+TEST(WalkPayload, TotalsSizesUpToTheEndRecord) {
+  const WalkResult r = Walk(Produced({{"a.txt", "hello"}, {"sub\\b.bin", std::string(3000, 'b'), 1}, {"e", ""}}));
+  EXPECT_EQ(r.fault, kFaultNone);
+  EXPECT_EQ(r.total, 3005);
+  EXPECT_EQ(r.entries, 3);
+}
+
+TEST(WalkPayload, ReadsNoDataBytes) {
+  MemorySource mem(Produced({{"a", std::string(5000000, 'x')}, {"b", std::string(100, 'y')}}));
+  std::vector<char> name(kMaxStoredNameLen);
+  int32_t total = 0;
+  EXPECT_EQ(WalkPayload(mem.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultNone);
+  EXPECT_EQ(mem.reads, 5);  // three headers and two names
+}
+
+TEST(WalkPayload, RefusesPayloadsWithoutData) {
+  EXPECT_EQ(Walk(Produced({})).fault, kFaultNoData);                      // the 28-byte payload
+  EXPECT_EQ(Walk(Produced({{"a", ""}, {"b", "", 1}})).fault, kFaultNoData);  // empty files only
+}
+
+TEST(WalkPayload, TheEndRecordIsKnownByItsIntegersAlone) {
+  std::string file = Produced({{"a", "x"}});
+  file[file.size() - 17] = 1;  // IsLaunch of the end record is not looked at
+  EXPECT_EQ(Walk(file).fault, kFaultNone);
+  std::string timed = Produced({{"a", "x"}});
+  timed[timed.size() - 17 + 9] = 1;  // a Time makes it a real entry with an empty name
+  EXPECT_EQ(Walk(timed).fault, kFaultBadNameLen);
+}
+
+TEST(WalkPayload, AFileCutShortFailsBeforeAnythingIsWritten) {
+  const std::string full = Produced({{"a.txt", "hello"}, {"b.txt", "world"}});
+  EXPECT_EQ(Walk(full.substr(0, full.size() - 1)).fault, kFaultRead);  // inside the end record
+  const size_t secondEntry = 0x400 + 11 + 17 + 5 + 5 + 4;
+  EXPECT_EQ(Walk(full.substr(0, secondEntry)).fault, kFaultNoEndRecord);       // after a whole entry
+  EXPECT_EQ(Walk(full.substr(0, secondEntry + 10)).fault, kFaultRead);         // inside a header
+  EXPECT_EQ(Walk(full.substr(0, secondEntry + 17 + 3)).fault, kFaultRead);     // inside a name
+  EXPECT_EQ(Walk(full.substr(0, secondEntry + 17 + 5 + 2)).fault, kFaultNoEndRecord);  // inside the data
+}
+
+TEST(WalkPayload, RefusesImpossibleNumbers) {
+  auto withField = [](size_t offset, uint32_t value) {
+    std::string file = Produced({{"a.txt", "hello"}});
+    PutLe32(file, 0x400 + 11 + offset, value);
+    return Walk(file).fault;
+  };
+  EXPECT_EQ(withField(1, 0xFFFFFFFF), kFaultBadNameLen);
+  EXPECT_EQ(withField(1, 0), kFaultBadNameLen);
+  EXPECT_EQ(withField(1, kMaxStoredNameLen + 1), kFaultBadNameLen);
+  EXPECT_EQ(withField(5, 0xFFFFFFFB), kFaultBadSize);
+  EXPECT_EQ(withField(5, 0x7FFFFFFF), kFaultTooLarge);
+  // The largest size that keeps the next position at 2^31 - 1 passes the check and then
+  // runs off the end of the file.
+  EXPECT_EQ(withField(5, 0x7FFFFFFF - (0x400 + 11 + 17 + 5 + 4)), kFaultNoEndRecord);
+  EXPECT_EQ(withField(5, 0x7FFFFFFF - (0x400 + 11 + 17 + 5 + 4) + 1), kFaultTooLarge);
+}
+
+// A file of any declared size whose bytes are zero except where pieces are placed: lets
+// the walk meet sizes near 2^31 without writing them.
+class SparseSource {
+ public:
+  SparseSource(int64_t size) {
+    source_.context = this;
+    source_.readAt = &SparseSource::ReadAt;
+    source_.size = size;
+  }
+  void Place(int64_t pos, const std::string& bytes) { pieces_.push_back({pos, bytes}); }
+  const PayloadSource& source() const { return source_; }
+
+ private:
+  static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
+    SparseSource* self = static_cast<SparseSource*>(context);
+    if (pos < 0 || pos + count > self->source_.size) return false;
+    char* out = static_cast<char*>(buffer);
+    std::memset(out, 0, count);
+    for (const auto& piece : self->pieces_) {
+      for (size_t i = 0; i < piece.second.size(); ++i) {
+        const int64_t at = piece.first + static_cast<int64_t>(i);
+        if (at >= pos && at < pos + count) out[at - pos] = piece.second[i];
+      }
+    }
+    return true;
+  }
+  PayloadSource source_{};
+  std::vector<std::pair<int64_t, std::string>> pieces_;
+};
+
+std::string HeaderAndName(const std::string& name, int32_t size) {
+  std::string s = EntryBytes({name, ""});
+  PutLe32(s, 5, static_cast<uint32_t>(size));
+  return s.substr(0, 17 + name.size());
+}
+
+TEST(WalkPayload, SizesNearTheSigned32BitLimit) {
+  const int64_t first = 0x400 + 11;
+  const int32_t big = 0x3FFFFFF0;
+  const int64_t second = first + 18 + big + 4;
+  // Two entries that fit: the end record lies just below 2^31.
+  const int32_t fits = static_cast<int32_t>(0x7FFFFFFF - 17 - (second + 18 + 4));
+  SparseSource ok(second + 18 + fits + 4 + 17);
+  ok.Place(0, TinyStub() + IdRecord());
+  ok.Place(first, HeaderAndName("a", big));
+  ok.Place(second, HeaderAndName("b", fits));
+  std::vector<char> name(kMaxStoredNameLen);
+  int32_t total = 0;
+  EXPECT_EQ(WalkPayload(ok.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultNone);
+  EXPECT_EQ(total, big + fits);
+  // One byte more in the second entry and its end passes 2^31 - 1.
+  SparseSource over(second + 18 + fits + 1 + 4 + 17);
+  over.Place(0, TinyStub() + IdRecord());
+  over.Place(first, HeaderAndName("a", big));
+  over.Place(second, HeaderAndName("b", fits + 18));
+  EXPECT_EQ(WalkPayload(over.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultTooLarge);
+}
+
+TEST(IsSafeStoredName, AcceptsPlainRelativePaths) {
+  for (const char* name : {"a", "setup.exe", "docs\\readme.txt", "a\\b\\c\\d.e", "..a", "a..", "x.", ".hidden",
+                           "with space.txt", "\xE9t\xE9.txt"}) {
+    EXPECT_TRUE(IsSafeStoredName(name, static_cast<int32_t>(std::strlen(name)), nullptr)) << name;
+  }
+}
+
+TEST(IsSafeStoredName, RefusesNamesThatLeaveTheFolderOrThatWindowsRefuses) {
+  for (const char* name : {"\\a", "\\\\server\\share\\a", "C:\\a", "C:a", "a:b", "a\\\\b", "a\\", "..\\a",
+                           "a\\..\\b", "a\\..", ".", "..", ".\\a", "a\\.\\b", "a/b", "../a", "a<b", "a>b",
+                           "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x1F"}) {
+    EXPECT_FALSE(IsSafeStoredName(name, static_cast<int32_t>(std::strlen(name)), nullptr)) << name;
+  }
+  EXPECT_FALSE(IsSafeStoredName("a\0b", 3, nullptr));
+  EXPECT_FALSE(IsSafeStoredName("", 0, nullptr));
+}
+
+bool ShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+TEST(IsSafeStoredName, StepsOverDoubleByteCharactersWhole) {
+  // 0x95 0x5C is one character whose trail byte looks like a backslash.
+  EXPECT_TRUE(IsSafeStoredName("\x95\x5C.txt", 6, ShiftJisLead));
+  EXPECT_TRUE(IsSafeStoredName("dir\\\x95\x5C", 6, ShiftJisLead));
+  // Seen byte by byte, the same bytes end in a ".." component.
+  EXPECT_TRUE(IsSafeStoredName("\x95\x5C..", 4, ShiftJisLead));
+  EXPECT_FALSE(IsSafeStoredName("\x95\x5C..", 4, nullptr));
+  EXPECT_FALSE(IsSafeStoredName("a\x95", 2, ShiftJisLead));   // a lead byte without its trail byte
+}
+
+TEST(WalkPayload, RefusesEachUnsafeNameBeforeWritingAnything) {
+  for (const char* name : {"..\\evil.exe", "C:\\evil.exe", "\\evil.exe", "a\\..\\..\\evil", "a/../b", "a:stream"}) {
+    EXPECT_EQ(Walk(Produced({{"good.txt", "x"}, {name, "y", 1}})).fault, kFaultUnsafeName) << name;
+  }
+}
+
+TEST(ReadEntry, GivesTheNextPositionAndTheName) {
+  const std::string file = Produced({{"dir\\f.txt", "12345", 1}});
+  MemorySource mem(file);
+  EntryHeader header;
+  std::vector<char> name(kMaxStoredNameLen);
+  int32_t next = 0;
+  ASSERT_EQ(ReadEntry(mem.source(), 0x400 + 11, nullptr, &header, name.data(), &next), kFaultNone);
+  EXPECT_EQ(std::string(name.data(), header.NameLen), "dir\\f.txt");
+  EXPECT_EQ(header.IsLaunch, 1);
+  EXPECT_EQ(next, 0x400 + 11 + 17 + 9 + 5 + 4);
+  ASSERT_EQ(ReadEntry(mem.source(), next, nullptr, &header, name.data(), &next), kFaultNone);
+  EXPECT_TRUE(IsEndRecord(header));
+}
+
+}  // namespace

@@ -144,7 +144,11 @@ void UpdateHeaders(const std::vector<uint8_t>& original, const PeImage& image, c
   Poke(out, image.coffOffset, coff);
 
   OptionalHeaderCommon optional = image.optional;
-  uint64_t end = std::max(ImageVirtualEnd(image), VirtualEnd(place.header, optional.SectionAlignment));
+  // The image ends where its furthest section ends, the rewritten one at its new size.
+  uint64_t end = AlignUp(optional.SizeOfHeaders, optional.SectionAlignment);
+  for (const Section& s : image.sections)
+    if (s.headerOffset != place.headerOffset) end = std::max(end, VirtualEnd(s.header, optional.SectionAlignment));
+  end = std::max(end, VirtualEnd(place.header, optional.SectionAlignment));
   optional.SizeOfImage = static_cast<uint32_t>(end);
   optional.CheckSum = 0;
   Poke(out, image.optionalOffset, optional);

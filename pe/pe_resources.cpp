@@ -10,7 +10,7 @@ namespace {
 
 // A hostile directory can point many entries at the same subtable; this bounds the walk.
 constexpr uint32_t kMaxEntriesVisited = 1u << 18;
-constexpr uint32_t kLargestSection = 0x10000000u;  // 256 MiB
+constexpr uint32_t kLargestSection = 0x4000000u;  // 64 MiB: far above any icon or version block
 
 bool Fail(std::string* error, const std::string& text) {
   if (error) *error = text;

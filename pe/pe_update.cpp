@@ -165,6 +165,8 @@ bool RebuildImage(const std::vector<uint8_t>& original, const ResourceTree& tree
   PeImage image;
   if (!ParsePeImage(source, &image, error)) return false;
   if (image.directories.size() <= kDirResource) return Fail(error, "the image has no resource directory entry");
+  // The loader's own limit; larger ones would only pad the file with zeros.
+  if (image.optional.FileAlignment > 0x10000) return Fail(error, "the file alignment is larger than 64 KiB");
 
   Placement place;
   const int r = SectionToRewriteInPlace(image);

@@ -1,0 +1,241 @@
+// The portable resource writer checked by Windows itself (Wine's resource, version, icon and
+// checksum functions): the transfers into the real stub, and icon rewrites of Wine's own
+// programs, which still start afterwards.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <imagehlp.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "builder/transfer.h"
+#include "harness.h"
+
+using namespace harness;
+
+namespace {
+
+const std::string kWine64 = "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows\\";
+
+// A resource name as the system hands it over: "#n" for numbers, else the text.
+std::string NameText(LPCSTR name) {
+  return IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(name)) : std::string(name);
+}
+LPCSTR NameArg(const std::string& text) {
+  return text[0] == '#' ? MAKEINTRESOURCEA(std::stoi(text.substr(1))) : text.c_str();
+}
+
+BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) {
+  reinterpret_cast<std::vector<std::string>*>(list)->push_back(NameText(name));
+  return TRUE;
+}
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) {
+  reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+  return TRUE;
+}
+
+// What the system's resource functions show of a file.
+class SystemView {
+ public:
+  explicit SystemView(const std::string& path) : module_(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ~SystemView() {
+    if (module_) FreeLibrary(module_);
+  }
+  bool ok() const { return module_ != nullptr; }
+  std::vector<std::string> Names(LPCSTR type) const {
+    std::vector<std::string> names;
+    EnumResourceNamesA(module_, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
+    return names;
+  }
+  std::vector<WORD> Languages(LPCSTR type, const std::string& name) const {
+    std::vector<WORD> languages;
+    EnumResourceLanguagesA(module_, type, NameArg(name), CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
+  }
+  // Bytes of a resource; `found` false when the system cannot find it.
+  std::string Bytes(LPCSTR type, const std::string& name, WORD language, bool* found) const {
+    HRSRC res = FindResourceExA(module_, type, NameArg(name), language);
+    return Load(res, found);
+  }
+  std::string DefaultBytes(LPCSTR type, const std::string& name, bool* found) const {
+    return Load(FindResourceA(module_, NameArg(name), type), found);
+  }
+
+ private:
+  std::string Load(HRSRC res, bool* found) const {
+    *found = res != nullptr;
+    if (!res) return std::string();
+    HGLOBAL global = LoadResource(module_, res);
+    const void* data = LockResource(global);
+    return std::string(static_cast<const char*>(data), SizeofResource(module_, res));
+  }
+  HMODULE module_;
+};
+
+std::vector<WORD> ListedImages(const std::string& group) {
+  std::vector<WORD> ids;
+  const WORD count = *reinterpret_cast<const WORD*>(group.data() + 4);
+  for (WORD i = 0; i < count; ++i) ids.push_back(*reinterpret_cast<const WORD*>(group.data() + 6 + 14 * i + 12));
+  return ids;
+}
+
+std::string VersionBlock(const std::string& path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (!size) return std::string();
+  std::string block(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, &block[0])) return std::string();
+  return block;
+}
+
+std::string VersionString(const std::string& path, const char* field) {
+  std::string block = VersionBlock(path);
+  if (block.empty()) return std::string();
+  WORD* translation = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(&block[0], "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+      length < 4)
+    return std::string();
+  char query[128];
+  std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], field);
+  char* value = nullptr;
+  if (!VerQueryValueA(&block[0], query, reinterpret_cast<void**>(&value), &length) || !value) return std::string();
+  return value;
+}
+
+UINT IconCount(const std::string& path) { return ExtractIconExA(path.c_str(), -1, nullptr, nullptr, 0); }
+
+// The system's own checksum of the file and the one in its headers.
+void ExpectChecksumAsSystem(const std::string& path) {
+  DWORD header = 0, computed = 0;
+  ASSERT_EQ(MapFileAndCheckSumA(path.c_str(), &header, &computed), CHECKSUM_SUCCESS) << path;
+  EXPECT_EQ(header, computed) << path;
+}
+
+class PeResourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = TempDir("peres"); }
+  void TearDown() override { RemoveTree(dir_); }
+  std::string Copy(const std::string& from, const std::string& name) {
+    const std::string to = dir_ + name;
+    EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from;
+    SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return to;
+  }
+  std::string dir_;
+};
+
+TEST_F(PeResourcesTest, StubCarriesTheIconAndVersionOfRegedit) {
+  const std::string exe = kWine64 + "regedit.exe";
+  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
+  ASSERT_TRUE(TransferIcons(exe, target));
+  ASSERT_TRUE(TransferVersionInfo(exe, target));
+
+  SystemView source(exe), produced(target);
+  ASSERT_TRUE(source.ok());
+  ASSERT_TRUE(produced.ok());
+  const std::vector<std::string> exeGroups = source.Names(RT_GROUP_ICON);
+  ASSERT_FALSE(exeGroups.empty());
+  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+  const std::vector<WORD> languages = source.Languages(RT_GROUP_ICON, exeGroups[0]);
+  EXPECT_EQ(produced.Languages(RT_GROUP_ICON, "MAINICON"), languages);
+  for (WORD language : languages) {
+    bool found = false, foundThere = false;
+    const std::string group = source.Bytes(RT_GROUP_ICON, exeGroups[0], language, &found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", language, &foundThere), group);
+    EXPECT_TRUE(foundThere);
+    for (WORD id : ListedImages(group)) {
+      const std::string name = "#" + std::to_string(id);
+      const std::string image = source.DefaultBytes(RT_ICON, name, &found);
+      ASSERT_TRUE(found) << id;
+      EXPECT_EQ(produced.Bytes(RT_ICON, name, language, &foundThere), image) << id;
+    }
+  }
+  bool found = true;
+  produced.Bytes(RT_ICON, "#1", 0x405, &found);
+  if (std::find(languages.begin(), languages.end(), 0x405) == languages.end()) {
+    EXPECT_FALSE(found) << "the stub's own image went with its group";
+  }
+  EXPECT_EQ(IconCount(target), 1u);
+
+  EXPECT_FALSE(VersionBlock(exe).empty());
+  EXPECT_EQ(VersionBlock(target), VersionBlock(exe));
+  EXPECT_EQ(VersionString(target, "FileDescription"), VersionString(exe, "FileDescription"));
+  EXPECT_FALSE(VersionString(target, "FileVersion").empty());
+  // The stub's other resources stay.
+  EXPECT_FALSE(produced.Names(RT_STRING).empty());
+}
+
+TEST_F(PeResourcesTest, FailedTransferLeavesTheStubAlone) {
+  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
+  const std::string before = ReadFile(target);
+  WriteFile(dir_ + "setup.bat", "@echo off\r\n");
+  EXPECT_FALSE(TransferIcons(dir_ + "setup.bat", target));
+  EXPECT_FALSE(TransferVersionInfo(dir_ + "setup.bat", target));
+  EXPECT_EQ(ReadFile(target), before);
+  SystemView produced(target);
+  ASSERT_TRUE(produced.ok());
+  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+}
+
+TEST_F(PeResourcesTest, ChecksumOfAProducedFileIsTheSystems) {
+  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
+  ASSERT_TRUE(TransferIcons(kWine64 + "notepad.exe", target));
+  std::string bytes = ReadFile(target);
+  bytes.append(11 + 17 + 1, '\x5A');  // a payload of odd length
+  WriteFile(target, bytes);
+  ASSERT_TRUE(UpdateImageChecksum(target));
+  ExpectChecksumAsSystem(target);
+}
+
+// Starts a program and says how it ended: its exit code, or "running" if it was still up
+// after a few seconds (then it is ended).
+std::string HowItEnds(const std::string& commandLine) {
+  const RunResult r = RunAndAnswer(commandLine, std::string(), AnswerOk, 4000);
+  if (!r.started) return "did not start";
+  return r.timedOut ? "running" : "exit " + std::to_string(r.exitCode);
+}
+
+class WineProgramTest : public PeResourcesTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WineProgramTest, StillStartsWithNewIcons) {
+  const std::string original = kWine64 + GetParam();
+  const std::string copy = Copy(original, std::string("new_") + GetParam());
+  ASSERT_TRUE(TransferIcons(kWine64 + "taskmgr.exe", copy));
+  ASSERT_TRUE(TransferVersionInfo(kWine64 + "taskmgr.exe", copy));
+  ExpectChecksumAsSystem(copy);
+  EXPECT_GE(IconCount(copy), 1u);
+  EXPECT_EQ(VersionString(copy, "FileDescription"), VersionString(kWine64 + "taskmgr.exe", "FileDescription"));
+  {
+    SystemView before(original), after(copy);
+    ASSERT_TRUE(after.ok());
+    const std::string firstGroup = before.Names(RT_GROUP_ICON)[0];
+    EXPECT_EQ(after.Names(RT_GROUP_ICON)[0], firstGroup) << "the group keeps its name";
+    // Other resource types are untouched.
+    for (LPCSTR type : {RT_STRING, RT_DIALOG, RT_MENU, RT_ACCELERATOR})
+      for (const std::string& name : before.Names(type))
+        for (WORD language : before.Languages(type, name)) {
+          bool a = false, b = false;
+          EXPECT_EQ(after.Bytes(type, name, language, &b), before.Bytes(type, name, language, &a)) << name;
+          EXPECT_EQ(a, b);
+        }
+  }
+  if (std::string(GetParam()) == "regedit.exe") {
+    // Its work, not just its start: an export through the rewritten program.
+    const std::string a = dir_ + "a.reg", b = dir_ + "b.reg";
+    EXPECT_EQ(HowItEnds(Quote(original) + " /E " + Quote(a) + " HKEY_CURRENT_USER\\Software\\Wine"), "exit 0");
+    EXPECT_EQ(HowItEnds(Quote(copy) + " /E " + Quote(b) + " HKEY_CURRENT_USER\\Software\\Wine"), "exit 0");
+    EXPECT_EQ(ReadFile(b), ReadFile(a));
+  } else {
+    EXPECT_EQ(HowItEnds(Quote(copy)), HowItEnds(Quote(original)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WineProgramTest,
+                         ::testing::Values("regedit.exe", "taskmgr.exe", "msiexec.exe", "notepad.exe"));
+
+}  // namespace

@@ -1,0 +1,10 @@
+# The interactive builder driven through its windows; windows need a display, so these run
+# on a private X server.
+add_library(win_ui_driver STATIC tests/win/ui/ui_driver.cpp)
+target_include_directories(win_ui_driver PUBLIC ${CMAKE_SOURCE_DIR}/tests/win)
+add_executable(win_ui_test tests/win/ui_test.cpp)
+target_link_libraries(win_ui_test PRIVATE win_ui_driver win_harness gtest gtest_main ${KESDRA_STATIC_LINK})
+add_dependencies(win_ui_test kesdra)
+add_test(NAME win_ui_test COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_ui_test>
+         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(win_ui_test PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)

@@ -1,0 +1,477 @@
+// The interactive builder driven through its real windows: the main window, its builds and
+// rejections, the remembered settings, the help window and the about box.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "ui/ui_driver.h"
+
+using harness::Exists;
+using harness::ProgramDir;
+using harness::Quote;
+using harness::ReadFile;
+using harness::RemoveTree;
+using harness::TempDir;
+using harness::WriteFile;
+using namespace ui;
+
+namespace {
+
+const char kSettingsPath[] = "Software\\Vornholt\\Kesdra";
+
+// ---- the remembered settings, read and written as another program would ----------------
+
+void ForgetSettings() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsPath); }
+
+bool SettingsKeyExists() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void StoreValue(const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+void StoreText(const char* name, const std::string& text) {
+  StoreValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+// The raw bytes of a stored value and its type; "<absent>" when there is none.
+std::string StoredValue(const char* name, DWORD* type = nullptr) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return "<absent>";
+  char data[1024];
+  DWORD size = sizeof data, kind = 0;
+  const LONG status = RegQueryValueExA(key, name, nullptr, &kind, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  if (type) *type = kind;
+  return status == ERROR_SUCCESS ? std::string(data, size) : "<absent>";
+}
+
+std::string Z(const std::string& text) { return text + '\0'; }  // as REG_SZ stores it
+
+// ---- the main window ----------------------------------------------------------------------
+
+struct MainWindow {
+  HWND form = nullptr;
+  HWND esource = nullptr, eexefile = nullptr, etarget = nullptr;
+  HWND bsource = nullptr, bexefile = nullptr, btarget = nullptr, bmake = nullptr;
+  HWND lsource = nullptr, lexefile = nullptr, ltarget = nullptr, lwait = nullptr, lweb = nullptr, lcmdline = nullptr;
+
+  // The three edits and Browse buttons stand in rows: find them by their rows' tops.
+  explicit MainWindow(HWND window) : form(window) {
+    lsource = ChildWithText(form, "Static", "Source directory:");
+    lexefile = ChildWithText(form, "Static", "Executable file (from the source directory):");
+    ltarget = ChildWithText(form, "Static", "Target SFX file:");
+    lwait = ChildWithText(form, "Static", "Please wait...");
+    lweb = ChildWithText(form, "Static", "https://kesdra.example.org");
+    lcmdline = ChildWithText(form, "Static", "Command line support");
+    bmake = ChildWithText(form, "Button", "Kesdra");
+    for (HWND edit : Children(form, "Edit")) {
+      const LONG top = RectInParent(edit).top;
+      (top == Scaled(24) ? esource : top == Scaled(72) ? eexefile : etarget) = edit;
+    }
+    for (HWND button : Children(form, "Button")) {
+      if (Text(button) != "Browse") continue;
+      const LONG top = RectInParent(button).top;
+      (top == Scaled(24) ? bsource : top == Scaled(72) ? bexefile : btarget) = button;
+    }
+  }
+  bool Busy() const { return IsWindowVisible(lwait) != FALSE; }
+};
+
+class Builder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempDir("kui");
+    source_ = dir_ + "src\\";
+    WriteFile(source_ + "setup.exe", "MZ pretend program");
+    WriteFile(source_ + "doc\\readme.txt", "read me");
+    target_ = dir_ + "out\\made.exe";
+    ForgetSettings();
+  }
+  void TearDown() override {
+    ForgetSettings();
+    RemoveTree(dir_);
+  }
+
+  std::string Kesdra() const { return Quote(ProgramDir() + "kesdra.exe"); }
+
+  // Starts the builder and waits for its main window.
+  MainWindow Open(RunningProgram& program, const std::string& args = std::string()) {
+    EXPECT_TRUE(program.Start(Kesdra() + (args.empty() ? "" : " " + args)));
+    HWND form = program.WaitForWindow("Tfkesdra");
+    EXPECT_NE(form, nullptr);
+    return MainWindow(form);
+  }
+
+  void Fill(const MainWindow& w, const std::string& source, const std::string& exe, const std::string& target) {
+    SetText(w.esource, source);
+    SetText(w.eexefile, exe);
+    SetText(w.etarget, target);
+  }
+
+  // Presses Make, expects one box with this text, answers it and returns what it was.
+  Box MakeAndAnswer(RunningProgram& program, const MainWindow& w, int answer = IDOK) {
+    Click(w.bmake);
+    HWND box = program.WaitForBox();
+    EXPECT_NE(box, nullptr);
+    if (!box) return Box();
+    const Box seen = ReadBox(box);
+    Answer(box, answer);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+    return seen;
+  }
+
+  // After a rejected build the window is back, enabled, with the fields as they were.
+  void ExpectIdleWith(const MainWindow& w, const std::string& source, const std::string& exe,
+                      const std::string& target) {
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+    EXPECT_TRUE(IsWindowVisible(w.form));
+    EXPECT_FALSE(w.Busy());
+    EXPECT_TRUE(IsWindowVisible(w.lweb));
+    EXPECT_TRUE(IsWindowVisible(w.lcmdline));
+    EXPECT_EQ(Text(w.esource), source);
+    EXPECT_EQ(Text(w.eexefile), exe);
+    EXPECT_EQ(Text(w.etarget), target);
+  }
+
+  void CloseAndExpectExit(RunningProgram& program, const MainWindow& w) {
+    PostMessageA(w.form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitForExit(), 0u);
+  }
+
+  std::string dir_, source_, target_;
+};
+
+TEST_F(Builder, MainWindowLayoutTextsAndTabOrder) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  EXPECT_EQ(Text(w.form), "Kesdra 1.0");
+  const SIZE client = ClientSize(w.form);
+  EXPECT_EQ(client.cx, Scaled(400));
+  EXPECT_EQ(client.cy, Scaled(200));
+  const LONG style = GetWindowLongA(w.form, GWL_STYLE);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+
+  struct Expected {
+    HWND control;
+    int left, top, width, height;  // width/height 0: a label sizing itself
+  } const expected[] = {
+      {w.lsource, 8, 8, 0, 0},       {w.lexefile, 8, 56, 0, 0},      {w.ltarget, 8, 104, 0, 0},
+      {w.lweb, 8, 176, 0, 0},        {w.esource, 8, 24, 305, 21},    {w.bsource, 320, 24, 75, 25},
+      {w.eexefile, 8, 72, 305, 21},  {w.bexefile, 320, 72, 75, 25},  {w.etarget, 8, 120, 305, 21},
+      {w.btarget, 320, 120, 75, 25}, {w.bmake, 304, 168, 91, 25},    {w.lwait, 8, 160, 0, 0},
+  };
+  for (const Expected& e : expected) {
+    ASSERT_NE(e.control, nullptr);
+    const RECT r = RectInParent(e.control);
+    EXPECT_EQ(r.left, Scaled(e.left)) << Text(e.control);
+    EXPECT_EQ(r.top, Scaled(e.top)) << Text(e.control);
+    if (e.width) {
+      EXPECT_EQ(r.right - r.left, Scaled(e.width)) << Text(e.control);
+      EXPECT_EQ(r.bottom - r.top, Scaled(e.height)) << Text(e.control);
+    }
+  }
+  // The command-line link stays on its row, clear of the web address to its left.
+  const RECT web = RectInParent(w.lweb), cmd = RectInParent(w.lcmdline);
+  EXPECT_EQ(cmd.top, Scaled(176));
+  EXPECT_GE(cmd.left, std::max<LONG>(Scaled(128), web.right));
+
+  EXPECT_FALSE(w.Busy());
+  EXPECT_TRUE(IsWindowVisible(w.lweb));
+  EXPECT_TRUE(GetWindowLongA(w.bmake, GWL_STYLE) & BS_DEFPUSHBUTTON);
+  EXPECT_EQ(program.FocusedControl(), w.bmake);
+  // First start: empty fields, and the empty key now exists.
+  EXPECT_EQ(Text(w.esource), "");
+  EXPECT_EQ(Text(w.eexefile), "");
+  EXPECT_EQ(Text(w.etarget), "");
+  EXPECT_TRUE(SettingsKeyExists());
+
+  const HWND tabOrder[] = {w.esource, w.bsource, w.eexefile, w.bexefile, w.etarget, w.btarget, w.bmake, w.esource};
+  for (size_t i = 0; i + 1 < sizeof tabOrder / sizeof tabOrder[0]; ++i)
+    EXPECT_EQ(GetNextDlgTabItem(w.form, tabOrder[i], FALSE), tabOrder[i + 1]) << "tab stop " << i;
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, MakeButtonBuildsSavesTheFieldsAndEndsTheProgram) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, "  " + dir_ + "src  ", " setup.exe ", target_ + " ");
+  const Box box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.caption, "Information");
+  EXPECT_EQ(box.text, "SFX module has been successfully created");
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  const std::string made = ReadFile(target_);
+  ASSERT_GT(made.size(), 2u);
+  EXPECT_EQ(made.substr(0, 2), "MZ");
+  EXPECT_NE(made.find("doc\\readme.txt"), std::string::npos);
+  // Trimmed, and the source with its delimiter.
+  EXPECT_EQ(StoredValue("Source"), Z(source_));
+  EXPECT_EQ(StoredValue("ExeFile"), Z("setup.exe"));
+  EXPECT_EQ(StoredValue("Target"), Z(target_));
+}
+
+TEST_F(Builder, EnterInAFieldStartsTheBuild) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, dir_ + "missing", "setup.exe", target_);
+  PressKey(w.eexefile, VK_RETURN);
+  HWND box = program.WaitForBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ReadBox(box).text, "Source directory does not exist\r\n\r\n" + dir_ + "missing\\");
+  Answer(box, IDOK);
+  ExpectIdleWith(w, dir_ + "missing", "setup.exe", target_);
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, RejectedInputsKeepTheWindowAndItsFields) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+
+  Fill(w, dir_ + "nowhere", "setup.exe", target_);
+  Box box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.text, "Source directory does not exist\r\n\r\n" + dir_ + "nowhere\\");
+  ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
+
+  Fill(w, source_, "nope.exe", target_);
+  box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.text, "Executable file does not exist\r\n\r\n" + source_ + "nope.exe");
+  ExpectIdleWith(w, source_, "nope.exe", target_);
+
+  Fill(w, source_, "doc", target_);  // a directory is not an executable file
+  box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.text, "Executable file does not exist\r\n\r\n" + source_ + "doc");
+  ExpectIdleWith(w, source_, "doc", target_);
+  EXPECT_FALSE(Exists(target_));
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
+  WriteFile(target_, "precious");
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, source_, "setup.exe", target_);
+  Click(w.bmake);
+  HWND box = program.WaitForBox();
+  ASSERT_NE(box, nullptr);
+  const Box seen = ReadBox(box);
+  EXPECT_EQ(seen.caption, "Confirmation");
+  EXPECT_EQ(seen.text, "Target file already exists\r\nOverwrite?");
+  EXPECT_TRUE(seen.yesNo);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+  // No is the default button and holds the focus, so Enter answers No.
+  HWND no = GetDlgItem(box, IDNO), yes = GetDlgItem(box, IDYES);
+  EXPECT_TRUE(GetWindowLongA(no, GWL_STYLE) & BS_DEFPUSHBUTTON);
+  EXPECT_FALSE(GetWindowLongA(yes, GWL_STYLE) & BS_DEFPUSHBUTTON);
+  EXPECT_EQ(program.FocusedControl(), no);
+  PressKey(program.FocusedControl(), VK_RETURN);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+  ExpectIdleWith(w, source_, "setup.exe", target_);
+  EXPECT_EQ(ReadFile(target_), "precious");
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, FailureDuringTheBuildIsShownAndTheWindowStays) {
+  WriteFile(dir_ + "blocker", "a file where the target's folder should be");
+  const std::string target = dir_ + "blocker\\made.exe";
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, source_, "setup.exe", target);
+  const Box box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.caption, "Kesdra 1.0");  // the application title
+  EXPECT_NE(box.text.find("blocker"), std::string::npos) << box.text;
+  ExpectIdleWith(w, source_, "setup.exe", target);
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, CloseIsRefusedWhileTheBusyNoticeShows) {
+  for (int i = 0; i < 1500; ++i) WriteFile(source_ + "many\\f" + std::to_string(i) + ".txt", std::string(2000, 'x'));
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, source_, "setup.exe", target_);
+  Click(w.bmake);
+  ASSERT_TRUE(WaitUntil([&] { return w.Busy(); }, 20000));
+  EXPECT_FALSE(IsWindowVisible(w.lweb));
+  EXPECT_FALSE(IsWindowVisible(w.lcmdline));
+  EXPECT_FALSE(IsWindowEnabled(w.form));
+  PostMessageA(w.form, WM_CLOSE, 0, 0);
+  Sleep(200);
+  ASSERT_TRUE(w.Busy()) << "the build ended too early to tell";  // the request met the notice
+  HWND box = program.WaitForBox(60000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(IsWindow(w.form));
+  EXPECT_EQ(ReadBox(box).text, "SFX module has been successfully created");
+  Answer(box, IDOK);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+TEST_F(Builder, SettingsAreSavedBeforeValidationAndRestoredNextStart) {
+  {
+    RunningProgram program;
+    const MainWindow w = Open(program);
+    Fill(w, " " + dir_ + "nowhere", "setup.exe ", target_);
+    MakeAndAnswer(program, w);
+    EXPECT_EQ(StoredValue("Source"), Z(dir_ + "nowhere\\"));
+    EXPECT_EQ(StoredValue("ExeFile"), Z("setup.exe"));
+    EXPECT_EQ(StoredValue("Target"), Z(target_));
+    CloseAndExpectExit(program, w);
+  }
+  RunningProgram again;
+  const MainWindow w = Open(again);
+  EXPECT_EQ(Text(w.esource), dir_ + "nowhere\\");
+  EXPECT_EQ(Text(w.eexefile), "setup.exe");
+  EXPECT_EQ(Text(w.etarget), target_);
+  CloseAndExpectExit(again, w);
+}
+
+TEST_F(Builder, StoredValueOfAnotherTypeIsSkipped) {
+  const DWORD number = 42;
+  StoreValue("Source", REG_DWORD, &number, sizeof number);
+  StoreValue("ExeFile", REG_EXPAND_SZ, "%SETUP%.exe", 12);
+  StoreText("Target", target_);
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  EXPECT_EQ(Text(w.esource), "");
+  EXPECT_EQ(Text(w.eexefile), "%SETUP%.exe");  // never expanded
+  EXPECT_EQ(Text(w.etarget), target_);
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, CommandLineModeBuildsByItselfAndLeavesTheSettingsAlone) {
+  StoreText("Source", "C:\\remembered\\");
+  RunningProgram program;
+  ASSERT_TRUE(program.Start(Kesdra() + " " + Quote(source_) + " setup.exe " + Quote(target_)));
+  HWND box = program.WaitForBox();
+  ASSERT_NE(box, nullptr);
+  HWND form = program.WaitForWindow("Tfkesdra", 1000);
+  ASSERT_NE(form, nullptr);
+  const MainWindow w(form);
+  EXPECT_EQ(Text(w.esource), source_);
+  EXPECT_EQ(Text(w.eexefile), "setup.exe");
+  EXPECT_EQ(Text(w.etarget), target_);
+  EXPECT_EQ(ReadBox(box).text, "SFX module has been successfully created");
+  Answer(box, IDOK);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  EXPECT_EQ(ReadFile(target_).substr(0, 2), "MZ");
+  EXPECT_EQ(StoredValue("Source"), Z("C:\\remembered\\"));
+  EXPECT_EQ(StoredValue("Target"), "<absent>");
+}
+
+TEST_F(Builder, CommandLineModeRejectedKeepsTheFieldsAndSavesNothing) {
+  RunningProgram program;
+  ASSERT_TRUE(program.Start(Kesdra() + " -c " + Quote(dir_ + "nowhere") + " setup.exe " + Quote(target_)));
+  HWND box = program.WaitForBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ReadBox(box).caption, "Error");
+  Answer(box, IDOK);
+  const MainWindow w(program.WaitForWindow("Tfkesdra"));
+  ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
+  // A second try from the same window, still without saving.
+  Fill(w, source_, "setup.exe", target_);
+  Click(w.bmake);
+  EXPECT_EQ(program.WaitForExit(), 0u);  // -c: no success message, the program just ends
+  EXPECT_EQ(ReadFile(target_).substr(0, 2), "MZ");
+  EXPECT_FALSE(SettingsKeyExists());
+}
+
+// ---- the about box and the help window --------------------------------------------------
+
+void ExpectAboutBox(RunningProgram& program) {
+  HWND about = program.WaitForWindow("tfabout", 10000);
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(Text(about), "About...");
+  EXPECT_EQ(ClientSize(about).cx, Scaled(264));
+  EXPECT_EQ(ClientSize(about).cy, Scaled(208));
+  EXPECT_NE(ChildWithText(about, "Static", "Kesdra 1.0"), nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "Version 1.0.0.0"), nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "https://kesdra.example.org/kes-dra"), nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "kesdra@example.org"), nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "Web:"), nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "E-mail:"), nullptr);
+  HWND ok = ChildWithText(about, "Button", "OK");
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(RectInParent(ok).left, Scaled(96));
+  EXPECT_EQ(RectInParent(ok).top, Scaled(168));
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  bool hasYear = false;
+  for (HWND label : Children(about, "Static")) {
+    const std::string text = Text(label);
+    hasYear = hasYear || (text.size() > 5 && text.rfind("Copyright", 0) == 0 &&
+                          text.substr(text.size() - 5) == " " + std::to_string(now.wYear));
+  }
+  EXPECT_TRUE(hasYear) << "the program file was written this year";
+  PressKey(ok, VK_ESCAPE);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 10000));
+}
+
+TEST_F(Builder, F1OpensTheAboutBoxWithAndWithoutShift) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  PressKey(w.esource, VK_F1);
+  ExpectAboutBox(program);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+
+  // Real key strokes this time, Shift held, to the focused control of the main window.
+  SetForegroundWindow(w.form);
+  WaitUntil([&] { return GetForegroundWindow() == w.form; }, 3000);
+  TypeKeys({VK_SHIFT, VK_F1});
+  HWND about = program.WaitForWindow("tfabout", 5000);
+  if (!about) {  // no input path to the program in this session: queue the keys instead
+    PostMessageA(w.bmake, WM_KEYDOWN, VK_SHIFT, 1);
+    PressKey(w.bmake, VK_F1);
+  }
+  ExpectAboutBox(program);
+  CloseAndExpectExit(program, w);
+}
+
+TEST_F(Builder, HelpWindowShowsTheUsageAndClosesOnEscape) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  for (int round = 0; round < 2; ++round) {  // built afresh on each opening
+    ClickLabel(w.lcmdline);
+    HWND help = program.WaitForWindow("Tfcmdline", 10000);
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(Text(help), "Kesdra 1.0 - Command line support");
+    EXPECT_EQ(ClientSize(help).cx, Scaled(560));
+    EXPECT_EQ(ClientSize(help).cy, Scaled(320));
+    EXPECT_FALSE(IsWindowEnabled(w.form));
+    const std::vector<HWND> memos = Children(help, "Edit");
+    ASSERT_EQ(memos.size(), 1u);
+    EXPECT_EQ(Text(memos[0]),
+              "Usage:\r\n"
+              "kesdra [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>\r\n"
+              "\r\n"
+              "Optional parametrs:\r\n"
+              "-o  automatically overwrite target file, if exists\r\n"
+              "-c  do not show message box when SFX module was created\r\n"
+              "-h  hide main form of the application\r\n"
+              "\r\n"
+              "Example:\r\n"
+              "kesdra -o \"C:\\sourcedir\" \"setup.exe\" \"C:\\targetfile.exe\"");
+    EXPECT_EQ(SendMessageA(memos[0], EM_GETLINECOUNT, 0, 0), 10);
+    EXPECT_TRUE(GetWindowLongA(memos[0], GWL_STYLE) & ES_READONLY);
+    HWND close = ChildWithText(help, "Button", "Close");
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(program.FocusedControl(), close);
+    if (round == 0) {
+      PressKey(memos[0], VK_ESCAPE);  // the key preview sees it before the memo
+    } else {
+      Click(close);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(help); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+  }
+  CloseAndExpectExit(program, w);
+}
+
+}  // namespace

@@ -33,3 +33,9 @@ gtest_discover_tests(stub_tests DISCOVERY_TIMEOUT 60)
 add_executable(ui_text_tests tests/native/ui_text_test.cpp)
 target_link_libraries(ui_text_tests PRIVATE kesdra_core GTest::gtest_main)
 gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
+
+# A produced file carrying a real program's resources, signed afterwards.
+add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
+target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect GTest::gtest_main)
+target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}")
+gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,150 @@
+// A file produced on Linux from a folder whose marked program is Wine's regedit.exe: it
+// carries regedit's icon and version information, its checksum covers the whole file, and
+// once Authenticode-signed (throw-away self-signed certificate, osslsigncode) its payload
+// still verifies, because the payload is found from the section table, not the file's end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <tuple>
+
+#include "builder/build_sfx.h"
+#include "pe/pe_update.h"
+#include "tests/native/pe_test_images.h"
+#include "tools/inspect/inspect.h"
+
+using namespace peimg;
+
+namespace {
+
+const char kRegedit[] = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/regedit.exe";
+
+using Key = std::tuple<std::string, std::string, uint16_t>;
+
+std::string IdText(const pe::ResourceName& n) { return n.isText ? n.Narrow() : "#" + std::to_string(n.number); }
+
+std::map<Key, Bytes> ResourcesOfType(const std::string& path, uint16_t type) {
+  pe::DataModule module;
+  std::string error;
+  EXPECT_TRUE(module.Open(path, &error)) << error;
+  std::map<Key, Bytes> out;
+  std::vector<pe::ResourceName> names;
+  EXPECT_TRUE(module.EnumNames(pe::ResourceName::Number(type), &names));
+  for (const pe::ResourceName& name : names) {
+    std::vector<uint16_t> languages;
+    EXPECT_TRUE(module.EnumLanguages(pe::ResourceName::Number(type), name, &languages));
+    for (uint16_t language : languages) {
+      std::vector<uint8_t> bytes;
+      EXPECT_TRUE(module.Load(module.FindEx(pe::ResourceName::Number(type), name, language), &bytes));
+      out[Key{"#" + std::to_string(type), IdText(name), language}] = bytes;
+    }
+  }
+  return out;
+}
+
+uint64_t PayloadStart(const Bytes& file) {  // where the stub looks for it
+  pe::MemorySource source(file);
+  pe::PeImage image;
+  EXPECT_TRUE(pe::ParsePeImage(source, &image, nullptr));
+  return image.EndOfSectionData();
+}
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class SignedProducedFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Shell("osslsigncode --version") != 0 || Shell("openssl version") != 0)
+      GTEST_SKIP() << "osslsigncode or openssl is not installed";
+    char tmpl[] = "/tmp/kesdra-sign-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    stub_ = ReadFile(KESDRA_STUB_PATH);
+    ASSERT_FALSE(stub_.empty()) << KESDRA_STUB_PATH;
+    StubImage.data = stub_.data();
+    StubImage.size = stub_.size();
+    OverwriteTarget = true;
+    ReportSuccess = false;
+    CommandLineMode = true;
+    SeedRandom(4242);
+  }
+  void TearDown() override {
+    if (!root_.empty()) Shell("rm -rf '" + root_ + "'");
+  }
+  int Inspect(const std::vector<std::string>& args, std::string* out) {
+    std::ostringstream o, e;
+    const int rc = RunInspect(args, o, e);
+    *out = o.str() + e.str();
+    return rc;
+  }
+  std::string root_;
+  Bytes stub_;
+};
+
+TEST_F(SignedProducedFileTest, CarriesRegeditsResourcesAndSurvivesSigning) {
+  ASSERT_EQ(Shell("mkdir -p '" + root_ + "/src/docs' && cp " + kRegedit + " '" + root_ + "/src/' && echo hello > '" +
+                  root_ + "/src/docs/readme.txt'"),
+            0);
+  const std::string produced = root_ + "/regedit-sfx.exe";
+  ASSERT_EQ(BuildSfx(root_ + "/src", "regedit.exe", produced), BuildOutcome::Built);
+
+  // Regedit's first icon group under the stub's group name, and all its version information.
+  auto icons = ResourcesOfType(kRegedit, 14);
+  ASSERT_FALSE(icons.empty());
+  const auto producedGroups = ResourcesOfType(produced, 14);
+  std::vector<pe::ResourceName> groupNames;
+  {
+    pe::DataModule module;
+    ASSERT_TRUE(module.Open(kRegedit, nullptr));
+    ASSERT_TRUE(module.EnumNames(pe::ResourceName::Number(14), &groupNames));
+  }
+  const std::string firstGroup = IdText(groupNames.at(0));
+  for (const auto& [key, bytes] : icons)
+    if (std::get<1>(key) == firstGroup) {
+      EXPECT_EQ(producedGroups.at(Key{"#14", "MAINICON", std::get<2>(key)}), bytes);
+    }
+  EXPECT_EQ(ResourcesOfType(produced, 16), ResourcesOfType(kRegedit, 16));
+  EXPECT_FALSE(ResourcesOfType(produced, 16).empty());
+
+  const Bytes unsigned_ = ReadFile(produced);
+  const size_t opt = Get32(unsigned_, 0x3C) + 24;
+  {
+    pe::MemorySource source(unsigned_);
+    uint32_t sum = 0;
+    ASSERT_TRUE(pe::ComputePeChecksum(source, opt + 64, &sum));
+    EXPECT_EQ(Get32(unsigned_, opt + 64), sum) << "the checksum covers the payload";
+  }
+  std::string report;
+  ASSERT_EQ(Inspect({"verify", produced}, &report), kInspectOk) << report;
+
+  // Sign it with a certificate made here and now.
+  const std::string key = root_ + "/key.pem", cert = root_ + "/cert.pem", signedFile = root_ + "/signed.exe";
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj '/CN=Kesdra test' -keyout '" + key +
+                  "' -out '" + cert + "'"),
+            0);
+  ASSERT_EQ(Shell("osslsigncode sign -certs '" + cert + "' -key '" + key + "' -in '" + produced + "' -out '" +
+                  signedFile + "'"),
+            0);
+  EXPECT_EQ(Shell("osslsigncode verify -CAfile '" + cert + "' -in '" + signedFile + "'"), 0);
+
+  const Bytes signed_ = ReadFile(signedFile);
+  ASSERT_GT(signed_.size(), unsigned_.size());
+  EXPECT_EQ(PayloadStart(signed_), PayloadStart(unsigned_)) << "the certificate does not move the payload";
+  pe::MemorySource signedSource(signed_);
+  pe::PeImage signedImage;
+  ASSERT_TRUE(pe::ParsePeImage(signedSource, &signedImage, nullptr));
+  const uint32_t certAt = signedImage.directories.at(4).VirtualAddress;
+  EXPECT_GE(certAt, unsigned_.size()) << "the certificate lies behind the end record";
+  EXPECT_TRUE(std::equal(unsigned_.begin() + PayloadStart(unsigned_), unsigned_.end(),
+                         signed_.begin() + PayloadStart(unsigned_)));
+  std::string signedReport;
+  EXPECT_EQ(Inspect({"verify", signedFile}, &signedReport), kInspectOk) << signedReport;
+  std::string listBefore, listAfter;
+  Inspect({"list", produced}, &listBefore);
+  Inspect({"list", signedFile}, &listAfter);
+  EXPECT_EQ(listAfter, listBefore);
+}
+
+}  // namespace

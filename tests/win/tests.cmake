@@ -1,0 +1,43 @@
+# Windows-side tests: cross-built GoogleTest programs that ctest runs under Wine. They run
+# from the 64-bit build only: this machine runs 32-bit Windows code only through qemu.
+if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  function(kesdra_add_win_test name)
+  endfunction()
+  return()
+endif()
+
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_library(win_harness STATIC tests/win/harness/harness.cpp)
+target_include_directories(win_harness PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/win/harness)
+
+set(KESDRA_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+
+# kesdra_add_win_test(name SOURCES a.cpp b.cpp [LIBS x y] [DEPENDS target ...])
+# The test program runs in the build folder, where kesdra.exe and sfxhead.exe lie.
+function(kesdra_add_win_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE win_harness gtest gtest_main ${T_LIBS} ${KESDRA_STATIC_LINK})
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  add_test(NAME ${name} COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:${name}>
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+kesdra_add_win_test(win_build_test SOURCES tests/win/build_test.cpp DEPENDS kesdra sfxhead)
+
+include(tests/win/ui/ui_tests.cmake)
+
+# The stub end to end: produced files run under Wine, with a launched program that records
+# how it was started.
+add_executable(stub_probe tests/win/stub_probe.cpp)
+target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp DEPENDS kesdra sfxhead stub_probe)
+
+include(tests/win/pe_tests.cmake)

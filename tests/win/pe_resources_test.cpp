@@ -200,6 +200,39 @@ std::string HowItEnds(const std::string& commandLine) {
   return r.timedOut ? "running" : "exit " + std::to_string(r.exitCode);
 }
 
+TEST_F(PeResourcesTest, BuiltAroundRegeditItShowsItsResourcesAndRuns) {
+  const std::string src = dir_ + "src\\";
+  CreateDirectoryA(src.c_str(), nullptr);
+  Copy(kWine64 + "regedit.exe", "src\\regedit.exe");
+  const std::string produced = dir_ + "regedit-sfx.exe";
+  const RunResult build =
+      RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " -o -c -h " + Quote(src) + " regedit.exe " + Quote(produced));
+  ASSERT_TRUE(build.started);
+  EXPECT_EQ(build.exitCode, 0u);
+  for (const BoxSeen& box : build.boxes) ADD_FAILURE() << box.caption << ": " << box.text;
+  ExpectChecksumAsSystem(produced);
+
+  SystemView source(kWine64 + "regedit.exe"), view(produced);
+  ASSERT_TRUE(view.ok());
+  const std::string group = source.Names(RT_GROUP_ICON)[0];
+  for (WORD language : source.Languages(RT_GROUP_ICON, group)) {
+    bool a = false, b = false;
+    EXPECT_EQ(view.Bytes(RT_GROUP_ICON, "MAINICON", language, &b), source.Bytes(RT_GROUP_ICON, group, language, &a));
+    EXPECT_TRUE(a && b);
+  }
+  EXPECT_EQ(IconCount(produced), 1u);
+  EXPECT_EQ(VersionBlock(produced), VersionBlock(kWine64 + "regedit.exe"));
+
+  // It runs: the stub unpacks regedit and hands it these parameters.
+  const std::string exported = dir_ + "exported.reg";
+  const RunResult run = RunAndAnswer(Quote(produced) + " /E " + Quote(exported) + " HKEY_CURRENT_USER\\Software\\Wine");
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  for (const BoxSeen& box : run.boxes) ADD_FAILURE() << box.caption << ": " << box.text;
+  EXPECT_NE(ReadFile(exported).size(), 0u);
+}
+
 class WineProgramTest : public PeResourcesTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(WineProgramTest, StillStartsWithNewIcons) {

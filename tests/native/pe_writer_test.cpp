@@ -198,6 +198,18 @@ TEST(ResourceWriterTest, NoRoomForAnotherSectionHeaderIsRefused) {
   EXPECT_TRUE(pe::RebuildImage(original, tree, &b, &error)) << error;
 }
 
+TEST(ResourceWriterTest, FileAlignmentAboveTheLoadersLimitIsRefused) {
+  for (uint32_t align : {0x10000u, 0x20000u}) {
+    Spec s = TwoResources();
+    s.fileAlign = s.sectAlign = align;
+    s.sizeOfHeaders = align;
+    Bytes b;
+    std::string error;
+    pe::ResourceTree tree;
+    EXPECT_EQ(pe::RebuildImage(Image(s), tree, &b, &error), align <= 0x10000u) << align << " " << error;
+  }
+}
+
 class UpdateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,0 +1,373 @@
+// The stub end to end under Wine: produced files built byte by byte from the real
+// sfxhead.exe (or by the real builder), run as a user would run them. Failures are checked
+// by the box text the user sees and the exit code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "tests/native/payload_test_files.h"
+
+using namespace harness;
+using payload_test::EndRecord;
+using payload_test::EntryBytes;
+using payload_test::IdRecord;
+using payload_test::TestEntry;
+
+namespace {
+
+const DWORD kQuitWithMessage = 0xFFFFFFFF;
+
+std::string TempPath() {
+  char base[MAX_PATH + 1] = {};
+  GetTempPathA(MAX_PATH, base);
+  return base;
+}
+
+// A fresh identifier per produced file, so that runs never share an extraction folder.
+std::string FreshId() {
+  static unsigned counter = 0;
+  char id[16];
+  snprintf(id, sizeof id, "00%04X%04X", static_cast<unsigned>(GetCurrentProcessId() & 0xFFFF),
+           static_cast<unsigned>((GetTickCount() + ++counter * 7919) & 0xFFFF));
+  return id;
+}
+
+std::map<std::string, std::string> ReadProbeRecord(const std::string& path, std::vector<std::string>* args) {
+  std::map<std::string, std::string> fields;
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    if (line.compare(0, eq, "arg") == 0) args->push_back(line.substr(eq + 1));
+    else fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return fields;
+}
+
+class StubTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Without a window manager (Xvfb), Wine waits 2 s for every managed window to be
+    // withdrawn when it is destroyed; unmanaged windows go at once.
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+      RegCloseKey(key);
+    }
+  }
+  void SetUp() override {
+    dir_ = TempDir("ks");
+    stub_ = ReadFile(ProgramDir() + "sfxhead.exe");
+    probe_ = ReadFile(ProgramDir() + "stub_probe.exe");
+    ASSERT_FALSE(stub_.empty());
+    ASSERT_FALSE(probe_.empty());
+    record_ = dir_ + "probe.txt";
+    SetEnvironmentVariableA("KESDRA_PROBE_OUT", record_.c_str());
+    SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "0");
+  }
+  void TearDown() override {
+    RemoveTree(dir_);
+    for (const std::string& id : ids_) RemoveTree(ExtractDir(id));
+  }
+
+  std::string ExtractDir(const std::string& id) { return TempPath() + "~sfx" + id + "\\"; }
+
+  // Writes stub + identifier + entries + end record; returns the file's path.
+  std::string Produce(const std::vector<TestEntry>& entries, std::string* id = nullptr, const std::string& tail = "") {
+    const std::string fresh = FreshId();
+    ids_.push_back(fresh);
+    if (id) *id = fresh;
+    std::string bytes = stub_ + IdRecord(fresh);
+    for (const TestEntry& e : entries) bytes += EntryBytes(e);
+    bytes += tail.empty() ? EndRecord() : tail;
+    const std::string path = dir_ + "produced" + std::to_string(ids_.size()) + ".exe";
+    WriteFile(path, bytes);
+    return path;
+  }
+  TestEntry Probe(const std::string& name = "probe.exe") { return {name, probe_, 1}; }
+
+  RunResult Run(const std::string& path, const std::string& params = "") {
+    return RunAndAnswer(Quote(path) + (params.empty() ? "" : " " + params), dir_);
+  }
+  // The one box of a failed run and its exit code.
+  void ExpectOneBox(const RunResult& r, const std::string& text) {
+    ASSERT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, kQuitWithMessage);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, text);
+  }
+  std::string InvalidText(const std::string& path) { return "Bad EXE format for " + path; }
+
+  std::string dir_, stub_, probe_, record_;
+  std::vector<std::string> ids_;
+};
+
+TEST_F(StubTest, RoundTripHandsOnParametersAndExitCode) {
+  std::string id;
+  const std::string file = Produce({{"readme.txt", "hello"}, Probe()}, &id);
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "3");
+  const RunResult r = Run(file, "plain \"with space\" C:\\dir\\ \"C:\\my dir\\\" last");
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 3u);
+  std::vector<std::string> args;
+  auto fields = ReadProbeRecord(record_, &args);
+  // To the stub a backslash is an ordinary character; the program must still see both
+  // trailing backslashes, which the Windows argument rules would otherwise take as escapes.
+  EXPECT_EQ(args, (std::vector<std::string>{"plain", "with space", "C:\\dir\\", "C:\\my dir\\", "last"}));
+  EXPECT_EQ(fields["cwd"] + "\\", ExtractDir(id));
+  EXPECT_EQ(fields["self"], ExtractDir(id) + "probe.exe");
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "readme.txt"), "hello");
+}
+
+TEST_F(StubTest, NoParametersGiveAnEmptyParameterString) {
+  const RunResult r = Run(Produce({Probe()}));
+  EXPECT_EQ(r.exitCode, 0u);
+  std::vector<std::string> args;
+  auto fields = ReadProbeRecord(record_, &args);
+  EXPECT_EQ(fields["argc"], "0");
+}
+
+TEST_F(StubTest, PassesOnAnyThirtyTwoBitExitCode) {
+  const std::string file = Produce({Probe()});
+  for (const char* code : {"0xC0FFEE42", "0x7FFFFFFF", "1"}) {
+    SetEnvironmentVariableA("KESDRA_PROBE_EXIT", code);
+    const RunResult r = Run(file);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_EQ(r.exitCode, std::strtoul(code, nullptr, 0)) << code;
+  }
+}
+
+TEST_F(StubTest, MarkedFileInASubfolderStartsInTheExtractionFolder) {
+  std::string id;
+  const RunResult r = Run(Produce({{"data\\a.bin", "aaa"}, Probe("bin\\tools\\probe.exe")}, &id));
+  EXPECT_EQ(r.exitCode, 0u);
+  std::vector<std::string> args;
+  auto fields = ReadProbeRecord(record_, &args);
+  EXPECT_EQ(fields["cwd"] + "\\", ExtractDir(id));
+  EXPECT_EQ(fields["self"], ExtractDir(id) + "bin\\tools\\probe.exe");
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "data\\a.bin"), "aaa");
+}
+
+TEST_F(StubTest, RestoresTimeAndAttributes) {
+  TestEntry kept{"kept.txt", "k"};
+  kept.attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+  kept.time = (((2021 - 1980) << 9 | 3 << 5 | 14) << 16) | (15 << 11 | 9 << 5 | 26 / 2);
+  SetEnvironmentVariableA("KESDRA_PROBE_ATTR", "kept.txt");  // relative to the working directory
+  const RunResult r = Run(Produce({kept, Probe()}));
+  SetEnvironmentVariableA("KESDRA_PROBE_ATTR", nullptr);
+  EXPECT_EQ(r.exitCode, 0u);
+  std::vector<std::string> args;
+  auto fields = ReadProbeRecord(record_, &args);
+  EXPECT_EQ(std::strtoul(fields["attr"].c_str(), nullptr, 16) & FILE_ATTRIBUTE_READONLY, 1u) << fields["attr"];
+  EXPECT_EQ(fields["time"], "2021-03-14 15:09:26");
+}
+
+TEST_F(StubTest, TheStubAloneIsNotAValidApplication) {
+  const std::string path = dir_ + "alone.exe";
+  WriteFile(path, stub_);
+  ExpectOneBox(Run(path, "ignored"), InvalidText(path));
+}
+
+TEST_F(StubTest, PayloadsWithoutDataAreRefused) {
+  const std::string empty = Produce({});  // identifier and end record: 28 bytes
+  EXPECT_EQ(ReadFile(empty).size(), stub_.size() + 28);
+  ExpectOneBox(Run(empty), InvalidText(empty));
+  const std::string emptyFiles = Produce({{"a.txt", ""}, {"probe.exe", "", 1}});
+  ExpectOneBox(Run(emptyFiles), InvalidText(emptyFiles));
+  EXPECT_FALSE(Exists(ExtractDir(ids_.back())));
+}
+
+TEST_F(StubTest, AFileCutShortFailsBeforeAnythingIsWritten) {
+  std::string id;
+  const std::string full = ReadFile(Produce({{"first.txt", "11111"}, Probe()}, &id));
+  const size_t second = stub_.size() + 11 + 17 + 9 + 5 + 4;
+  // Cut inside the second header: a read that ends early, reported as such.
+  const std::string insideHeader = dir_ + "cut-header.exe";
+  WriteFile(insideHeader, full.substr(0, second + 9));
+  ExpectOneBox(Run(insideHeader), insideHeader + "\r\n\r\nEnd of file");
+  // Cut after the second header, inside its data: the walk leaves the file.
+  const std::string insideData = dir_ + "cut-data.exe";
+  WriteFile(insideData, full.substr(0, second + 17 + 9 + 100));
+  ExpectOneBox(Run(insideData), InvalidText(insideData));
+  EXPECT_FALSE(Exists(ExtractDir(id)));
+}
+
+TEST_F(StubTest, ACorruptedDataByteStopsAtItsEntry) {
+  std::string id;
+  std::string bytes = ReadFile(Produce({{"first.txt", "11111"}, {"second.txt", "22222"}, {"third.txt", "3"}, Probe()}, &id));
+  const size_t secondData = stub_.size() + 11 + (17 + 9 + 5 + 4) + 17 + 10;
+  ASSERT_EQ(bytes.substr(secondData, 5), "22222");
+  bytes[secondData + 2] = 'X';
+  const std::string path = dir_ + "corrupt.exe";
+  WriteFile(path, bytes);
+  ExpectOneBox(Run(path), InvalidText(path));
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "first.txt"), "11111");
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "second.txt"), "22X22");  // complete on disk
+  EXPECT_FALSE(Exists(ExtractDir(id) + "third.txt"));
+  EXPECT_FALSE(Exists(record_));
+}
+
+TEST_F(StubTest, NoMarkedEntryUnpacksEverythingThenRefuses) {
+  std::string id;
+  TestEntry unmarked = Probe();
+  unmarked.launch = 0;
+  const std::string path = Produce({{"a.txt", "a"}, unmarked}, &id);
+  ExpectOneBox(Run(path), InvalidText(path));
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "a.txt"), "a");
+  EXPECT_TRUE(Exists(ExtractDir(id) + "probe.exe"));
+  EXPECT_FALSE(Exists(record_));
+}
+
+TEST_F(StubTest, RefusesUnsafeNamesBeforeWritingAnything) {
+  const std::string victim = dir_ + "victim.txt";
+  const std::vector<std::string> names = {"..\\victim.txt", "a\\..\\..\\victim.txt",
+                                  "\\victim.txt", victim, "C:victim.txt", "a:stream", "a\\\\b.txt", "a\\.\\b.txt",
+                                  "a/b.txt", "a<b.txt", "a|b.txt", "a?b.txt", "a*b.txt", "a\"b.txt", "a\x01" "b.txt",
+                                  "dir\\"};
+  for (const std::string& name : names) {
+    std::string id;
+    const std::string path = Produce({{"first.txt", "1"}, {name, "evil"}, Probe()}, &id);
+    ExpectOneBox(Run(path), InvalidText(path));
+    EXPECT_FALSE(Exists(ExtractDir(id))) << name;
+  }
+  EXPECT_FALSE(Exists(victim));
+  EXPECT_FALSE(Exists(TempPath() + "victim.txt"));
+}
+
+TEST_F(StubTest, RefusesImpossibleNumbersAndIdentifiers) {
+  // A negative Size in the second entry, and an identifier that would name another folder.
+  std::string bytes = ReadFile(Produce({{"first.txt", "1"}, Probe()}));
+  const size_t second = stub_.size() + 11 + 17 + 9 + 1 + 4;
+  payload_test::PutLe32(bytes, second + 5, 0xFFFFFF00u);
+  const std::string negative = dir_ + "negative.exe";
+  WriteFile(negative, bytes);
+  ExpectOneBox(Run(negative), InvalidText(negative));
+
+  std::string badId = ReadFile(Produce({Probe()}));
+  badId.replace(stub_.size() + 1, 10, "..\\..\\0000");
+  const std::string idPath = dir_ + "bad-id.exe";
+  WriteFile(idPath, badId);
+  ExpectOneBox(Run(idPath), InvalidText(idPath));
+  EXPECT_FALSE(Exists(record_));
+}
+
+TEST_F(StubTest, RunningTheSameFileTwiceReusesItsFolder) {
+  std::string id;
+  const std::string file = Produce({{"note.txt", "same"}, Probe()}, &id);
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "5");
+  EXPECT_EQ(Run(file, "first").exitCode, 5u);
+  WriteFile(ExtractDir(id) + "note.txt", "changed by the program");
+  std::vector<std::string> args;
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "6");
+  const RunResult again = Run(file, "second");
+  EXPECT_TRUE(again.boxes.empty());
+  EXPECT_EQ(again.exitCode, 6u);
+  ReadProbeRecord(record_, &args);
+  EXPECT_EQ(args, std::vector<std::string>{"second"});
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "note.txt"), "same");
+}
+
+// Wine keeps restart-time deletions in the registry, in the order they were made.
+std::vector<std::string> PendingDeletions() {
+  std::vector<std::string> paths;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key))
+    return paths;
+  DWORD size = 0, type = 0;
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::string value(size, '\0');
+    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &size);
+    // Pairs of zero-terminated strings: the file, then its new name (empty: delete).
+    size_t at = 0;
+    while (at < value.size() && value[at]) {
+      const std::string from = value.c_str() + at;
+      at += from.size() + 1;
+      const std::string to = value.c_str() + at;
+      at += to.size() + 1;
+      if (to.empty()) paths.push_back(from.compare(0, 4, "\\??\\") == 0 ? from.substr(4) : from);
+    }
+  }
+  RegCloseKey(key);
+  return paths;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
+  return s;
+}
+
+TEST_F(StubTest, RegistersFilesThenFoldersDeepestFirstForRemoval) {
+  std::string id;
+  RunResult r = Run(Produce({{"a.txt", "a"}, {"sub\\deeper\\b.txt", "b"}, {"sub\\c.txt", "c"}, Probe("bin\\probe.exe")}, &id));
+  EXPECT_EQ(r.exitCode, 0u);
+  const std::string base = Lower(ExtractDir(id));
+  std::vector<std::string> ours;
+  for (const std::string& p : PendingDeletions()) {
+    if (Lower(p).compare(0, base.size() - 1, base.substr(0, base.size() - 1)) == 0) ours.push_back(Lower(p).substr(base.size() - 1));
+  }
+  // Files in payload order, then each folder after the folders below it, the extraction
+  // folder last. Folders are listed in the file system's order, so only the ranks are fixed.
+  ASSERT_EQ(ours.size(), 4u + 4u) << ::testing::PrintToString(ours);
+  EXPECT_EQ(std::vector<std::string>(ours.begin(), ours.begin() + 4),
+            (std::vector<std::string>{"\\a.txt", "\\sub\\deeper\\b.txt", "\\sub\\c.txt", "\\bin\\probe.exe"}));
+  auto rank = [&](const std::string& p) { return std::find(ours.begin(), ours.end(), p) - ours.begin(); };
+  EXPECT_LT(rank("\\sub\\deeper"), rank("\\sub"));
+  EXPECT_LT(rank("\\bin"), static_cast<long long>(ours.size()));
+  EXPECT_EQ(ours.back(), "");  // the extraction folder itself, without its trailing backslash
+  // Nothing is deleted before the restart.
+  EXPECT_TRUE(Exists(ExtractDir(id) + "sub\\deeper\\b.txt"));
+}
+
+TEST_F(StubTest, AFailedRunStillRegistersWhatItUnpacked) {
+  std::string id;
+  std::string bytes = ReadFile(Produce({{"kept.txt", "k"}, {"bad.txt", "bbbb"}, Probe()}, &id));
+  bytes[stub_.size() + 11 + (17 + 8 + 1 + 4) + 17 + 7 + 1] ^= 1;
+  const std::string path = dir_ + "bad.exe";
+  WriteFile(path, bytes);
+  ExpectOneBox(Run(path), InvalidText(path));
+  const std::string base = Lower(ExtractDir(id));
+  std::vector<std::string> ours;
+  for (const std::string& p : PendingDeletions()) {
+    if (Lower(p).compare(0, base.size() - 1, base.substr(0, base.size() - 1)) == 0) ours.push_back(Lower(p).substr(base.size() - 1));
+  }
+  EXPECT_EQ(ours, (std::vector<std::string>{"\\kept.txt", "\\bad.txt", ""}));
+}
+
+TEST_F(StubTest, FilesFromTheRealBuilderRoundTrip) {
+  const std::string src = dir_ + "src\\";
+  WriteFile(src + "Setup\\probe.exe", probe_);
+  WriteFile(src + "docs\\readme.txt", "from the builder");
+  const std::string target = dir_ + "built.exe";
+  const RunResult build = RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " -h -o -c " + Quote(src) + " " +
+                                       Quote("setup\\PROBE.EXE") + " " + Quote(target));
+  ASSERT_EQ(build.exitCode, 0u);
+  ASSERT_TRUE(build.boxes.empty());
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "42");
+  const RunResult r = Run(target, "x");
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 42u);
+  std::vector<std::string> args;
+  auto fields = ReadProbeRecord(record_, &args);
+  EXPECT_EQ(args, std::vector<std::string>{"x"});
+  // The builder rewrote the stub's resources: the payload starts where its sections end.
+  const std::string built = ReadFile(target);
+  payload_test::MemorySource source(built);
+  int32_t start = 0;
+  ASSERT_EQ(LocatePayloadStart(source.source(), &start), kFaultNone);
+  const std::string id = built.substr(start + 1, 10);
+  ids_.push_back(id);
+  EXPECT_EQ(fields["cwd"] + "\\", ExtractDir(id));
+  EXPECT_EQ(ReadFile(ExtractDir(id) + "docs\\readme.txt"), "from the builder");
+}
+
+}  // namespace

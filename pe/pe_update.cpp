@@ -56,6 +56,9 @@ int SectionToRewriteInPlace(const PeImage& image) {
   if (r < 0) return -1;
   const SectionHeader& rs = image.sections[r].header;
   if (rs.VirtualAddress != dir.VirtualAddress || rs.SizeOfRawData == 0) return -1;
+  // Raw data that overlaps the headers would take them along when the section is cut.
+  const uint64_t tableEnd = image.sectionTableOffset + image.sections.size() * sizeof(SectionHeader);
+  if (rs.PointerToRawData < image.optional.SizeOfHeaders || rs.PointerToRawData < tableEnd) return -1;
   for (size_t i = 0; i < image.sections.size(); ++i) {
     if (static_cast<int>(i) == r) continue;
     const SectionHeader& s = image.sections[i].header;
@@ -157,6 +160,19 @@ void UpdateHeaders(const std::vector<uint8_t>& original, const PeImage& image, c
   if (image.directories.size() > kDirSecurity) Poke(out, image.DirectoryOffset(kDirSecurity), DataDirectory{0, 0});
 }
 
+// The last word before anything is written: the new file must read as an image whose
+// resources read back and whose last section ends at its end.
+bool ReadsBack(const std::vector<uint8_t>& rebuilt, std::string* error) {
+  MemorySource source(rebuilt);
+  PeImage image;
+  ResourceTree tree;
+  std::string why;
+  if (!ParsePeImage(source, &image, &why) || !ReadResourceTree(source, image, &tree, &why))
+    return Fail(error, "the rebuilt image does not read back: " + why);
+  if (image.EndOfSectionData() != rebuilt.size()) return Fail(error, "the rebuilt image has bytes after its sections");
+  return true;
+}
+
 }  // namespace
 
 bool RebuildImage(const std::vector<uint8_t>& original, const ResourceTree& tree, std::vector<uint8_t>* rebuilt,
@@ -190,7 +206,7 @@ bool RebuildImage(const std::vector<uint8_t>& original, const ResourceTree& tree
   uint32_t sum = 0;
   ComputePeChecksum(MemorySource(*rebuilt), image.CheckSumOffset(), &sum);
   Poke(rebuilt, image.CheckSumOffset(), sum);
-  return true;
+  return ReadsBack(*rebuilt, error);
 }
 
 bool DataModule::Open(const std::string& path, std::string* error) {

@@ -210,6 +210,26 @@ TEST(ResourceWriterTest, FileAlignmentAboveTheLoadersLimitIsRefused) {
   }
 }
 
+TEST(ResourceWriterTest, LastSectionWhoseRawDataOverlapsTheHeadersIsNotCut) {
+  // Found by the round-trip fuzzer: cutting the file at such a section's raw data would
+  // cut the headers away too.
+  Spec s = TwoResources();
+  Bytes original = Image(s);
+  const size_t rsrcHeader = SectionTableAt(false) + 40;
+  Put32(original, SectionTableAt(false) + 16, 0);  // .text without raw data: .rsrc is the only one
+  Bytes b;
+  std::string error;
+  pe::ResourceTree tree;
+  for (uint32_t pointer : {0u, 0x200u}) {
+    Put32(original, rsrcHeader + 20, pointer);
+    Put32(original, rsrcHeader + 16, 0x200);
+    if (pe::RebuildImage(original, tree, &b, &error)) {
+      EXPECT_EQ(Get16(b, 0), 0x5A4Du);
+      ExpectSoundLayout(b, s.fileAlign, s.sectAlign);
+    }
+  }
+}
+
 class UpdateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {

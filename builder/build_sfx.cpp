@@ -2,12 +2,16 @@
 
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
+#include "pe/pe_image.h"
 #include "platform/fs.h"
 #include "shared/u_shared.h"
 #include "uikit/messageboxes.h"
@@ -63,14 +67,89 @@ PayloadId DrawPayloadId() {
   return id;
 }
 
+// What `count` bytes at file offset `position` add to the PE checksum's word sum: each byte
+// is the low or the high half of a little-endian 16-bit word, by the parity of its offset.
+uint64_t PeWordSum(const unsigned char* p, int64_t count, int64_t position) {
+  uint64_t even = 0, odd = 0;  // bytes at even and at odd offsets from p
+  int64_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), lowBytes = _mm_set1_epi16(0x00FF);
+  __m128i evenAcc = zero, oddAcc = zero;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    evenAcc = _mm_add_epi64(evenAcc, _mm_sad_epu8(_mm_and_si128(v, lowBytes), zero));
+    oddAcc = _mm_add_epi64(oddAcc, _mm_sad_epu8(_mm_srli_epi16(v, 8), zero));
+  }
+  uint64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), evenAcc);
+  even = lanes[0] + lanes[1];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), oddAcc);
+  odd = lanes[0] + lanes[1];
+#endif
+  for (; i < count; ++i) (i & 1 ? odd : even) += p[i];
+  return (position & 1) ? odd + (even << 8) : even + (odd << 8);
+}
+
+// The PE checksum of the produced file, kept while the payload is written: a second pass
+// over the finished file would read every byte of the payload again.
+class ImageChecksum {
+ public:
+  // Sums the image as the resource transfers left it (it is small); a target that is not a
+  // PE image gets no checksum.
+  void Start(const std::string& path) {
+    pe::FileSource source;
+    pe::PeImage image;
+    if (!source.Open(path, nullptr) || !pe::ParsePeImage(source, &image, nullptr)) return;
+    const uint64_t size = source.Size();
+    for (uint64_t at = 0; at < size; at += kCopyBufferSize) {
+      const uint64_t count = size - at < kCopyBufferSize ? size - at : kCopyBufferSize;
+      if (!source.ReadAt(at, CopyBuffer, count)) return;
+      sum_ += PeWordSum(CopyBuffer, static_cast<int64_t>(count), static_cast<int64_t>(at));
+    }
+    // The checksum field itself counts as zero.
+    uint8_t field[4];
+    offset_ = image.CheckSumOffset();
+    if (!source.ReadAt(offset_, field, 4)) return;
+    sum_ -= PeWordSum(field, 4, static_cast<int64_t>(offset_));
+    active_ = true;
+  }
+
+  void Add(const void* data, int32_t count, int64_t position) {
+    if (active_) sum_ += PeWordSum(static_cast<const unsigned char*>(data), count, position);
+  }
+
+  // Folds the sum as the system does (one's-complement 16-bit addition), adds the file size
+  // and stores the result in the headers. Like the resource transfers, a failure here only
+  // leaves the field as it was.
+  void Finish(const std::string& path, int64_t fileSize) const {
+    if (!active_) return;
+    const uint64_t folded = sum_ == 0 ? 0 : (sum_ - 1) % 0xFFFF + 1;
+    const uint32_t checksum = static_cast<uint32_t>(folded + static_cast<uint64_t>(fileSize));
+    const uint8_t le[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
+                           static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file) return;
+    if (std::fseek(file, static_cast<long>(offset_), SEEK_SET) == 0) std::fwrite(le, 1, 4, file);
+    std::fclose(file);
+  }
+
+ private:
+  bool active_ = false;
+  uint64_t offset_ = 0;
+  uint64_t sum_ = 0;
+};
+
 // Everything one build's walk needs: the open target and where it stands.
 class PayloadWriter {
  public:
-  PayloadWriter(File& target, const std::string& sourceDir, const std::string& launchKey)
-      : target_(target), sourceDir_(sourceDir), launchKey_(launchKey), targetId_(target.Identity()) {
+  PayloadWriter(File& target, const std::string& sourceDir, const std::string& launchKey, ImageChecksum& checksum)
+      : target_(target), sourceDir_(sourceDir), launchKey_(launchKey), targetId_(target.Identity()),
+        imageChecksum_(checksum) {
     position_ = target.Size();
     staged_.reserve(kStageSize);
   }
+
+  int64_t Position() const { return position_; }
 
   void WriteIdentifier() {
     const PayloadId id = DrawPayloadId();
@@ -164,6 +243,7 @@ class PayloadWriter {
   // go: with one write() per piece a tree of small files spent most of its time entering the
   // kernel. A full chunk of a large file still goes straight from CopyBuffer to the target.
   void Append(const void* data, int32_t count) {
+    imageChecksum_.Add(data, count, position_);
     position_ += count;
     if (staged_.size() + static_cast<size_t>(count) > kStageSize) Flush();
     if (count >= kStageSize) {
@@ -178,6 +258,7 @@ class PayloadWriter {
   const std::string& sourceDir_;
   const std::string launchKey_;
   const FileIdentity targetId_;
+  ImageChecksum& imageChecksum_;
   int64_t position_ = 0;
   std::string relNative_, relStored_;  // the directory being walked, relative to the source
   std::vector<char> staged_;  // appended but not yet written; never more than kStageSize
@@ -190,8 +271,10 @@ void WriteStubImage(const std::string& target) {
 }
 
 void WritePayload(const std::string& sourceDir, const std::string& executable, const std::string& target) {
+  ImageChecksum imageChecksum;
+  imageChecksum.Start(target);
   File file = File::OpenAppend(target);
-  PayloadWriter writer(file, sourceDir, LaunchKey(executable));
+  PayloadWriter writer(file, sourceDir, LaunchKey(executable), imageChecksum);
   try {
     writer.WriteIdentifier();
     writer.AddDirectory();
@@ -207,7 +290,7 @@ void WritePayload(const std::string& sourceDir, const std::string& executable, c
     throw;
   }
   file.Close();
-  UpdateImageChecksum(target);  // so the headers' checksum covers the payload too
+  imageChecksum.Finish(target, writer.Position());  // so the headers' checksum covers the payload too
 }
 
 // Takes the busy notice down on every way out, as the build put it up.

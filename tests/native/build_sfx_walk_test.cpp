@@ -1,5 +1,6 @@
-// How the walk meets the file system: links, and what a failed build leaves behind now that
-// small pieces are gathered before they are written.
+// How the walk meets the file system: links, what a failed build leaves behind now that
+// small pieces are gathered before they are written, and the image checksum that is kept
+// while the payload is written instead of in a second pass.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include "builder/build_sfx.h"
 #include "platform/fs.h"
+#include "tests/native/pe_test_images.h"
 
 namespace {
 
@@ -147,6 +149,44 @@ TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
     }
   }
   EXPECT_EQ(parsed + kHeaderSize, file.size());
+}
+
+// The system's PE checksum, written out plainly: 16-bit little-endian words, the checksum
+// field counted as zero, carries folded back in after every word, then the file size.
+uint32_t PlainPeChecksum(std::string file, size_t fieldAt) {
+  const size_t size = file.size();
+  file.replace(fieldAt, 4, 4, '\0');
+  if (file.size() % 2) file.push_back('\0');
+  uint32_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    sum += static_cast<unsigned char>(file[i]) | static_cast<unsigned char>(file[i + 1]) << 8;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum + static_cast<uint32_t>(size);
+}
+
+TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
+  const peimg::Bytes image = peimg::Image(peimg::Spec{});
+  const size_t fieldAt = peimg::OptionalAt() + 64;
+  // Odd name lengths and odd sizes put the following pieces at odd offsets; the big file
+  // crosses chunk and gathering boundaries.
+  std::string big(1048576 + 3, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(0xFF - i % 251);
+  Write("big.bin", big);
+  Write("odd", "\xFF\xFE\xFD");
+  Write("e", "");
+  Write("run.exe", "rr");
+  for (const bool stubOfOddSize : {false, true}) {
+    peimg::Bytes stub = image;
+    if (stubOfOddSize) stub.push_back(0x5A);  // trailing bytes after the last section, as an odd-sized image has
+    StubImage.data = stub.data();
+    StubImage.size = stub.size();
+    ASSERT_EQ(Build(), BuildOutcome::Built);
+    const std::string file = ReadAll(target_);
+    ASSERT_GT(file.size(), stub.size() + big.size());
+    EXPECT_EQ(Le32(file, fieldAt), PlainPeChecksum(file, fieldAt)) << "stub of odd size: " << stubOfOddSize;
+    EXPECT_NE(Le32(file, fieldAt), 0u);
+  }
 }
 
 }  // namespace

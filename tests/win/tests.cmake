@@ -41,3 +41,11 @@ target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
 kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp DEPENDS kesdra sfxhead stub_probe)
 
 include(tests/win/pe_tests.cmake)
+
+# The stub's progress window, once as the prefix is set up and once with a German system.
+kesdra_add_win_test(win_stub_window_test SOURCES tests/win/stub_window_test.cpp stub/u_translations.cpp
+                    DEPENDS sfxhead)
+add_test(NAME win_stub_window_test_german COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_stub_window_test>
+         --gtest_filter=*German*:*SystemLanguages*
+         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(win_stub_window_test_german PROPERTIES ENVIRONMENT "LC_ALL=de_DE.UTF-8" TIMEOUT 600)

@@ -1,0 +1,267 @@
+// The stub's progress window under Wine and Xvfb, looked at while the stub's error box is
+// up (the window stays on screen until that box is closed), so nothing depends on timing.
+// Run a second time by ctest with the system language German (Wine takes it from LC_ALL).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "stub/u_translations.h"
+#include "tests/native/payload_test_files.h"
+
+using namespace harness;
+using payload_test::EndRecord;
+using payload_test::EntryBytes;
+using payload_test::IdRecord;
+using payload_test::TestEntry;
+
+namespace {
+
+const char kClass[] = "tarvexwindowclass";
+
+struct WindowSeen {
+  bool found = false;
+  RECT rect{};
+  LONG_PTR style = 0, exStyle = 0;
+  bool survivedClose = false;
+  std::vector<COLORREF> pixels;  // the window's client area, 320 x 96, row by row
+};
+
+// The window's pixels as they are on the screen.
+std::vector<COLORREF> Capture(const RECT& r) {
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(mem, x, y));
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// A title line drawn the way the window is described: 16-pixel "MS Sans Serif" at (16, 12)
+// in window-text colour on the button face.
+std::vector<COLORREF> RenderTitle(const char* text) {
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, 320, 96);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  RECT all = {0, 0, 320, 96};
+  HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  FillRect(mem, &all, face);
+  DeleteObject(face);
+  HFONT font = CreateFontA(16, 0, 0, 0, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+  SelectObject(mem, font);
+  SetBkColor(mem, GetSysColor(COLOR_BTNFACE));
+  SetTextColor(mem, GetSysColor(COLOR_WINDOWTEXT));
+  TextOutA(mem, 16, 12, text, lstrlenA(text));
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < 96; ++y)
+    for (int x = 0; x < 320; ++x) pixels.push_back(GetPixel(mem, x, y));
+  SelectObject(mem, old);
+  DeleteObject(font);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Pixels that differ inside the title line's band (x 16..300, y 15..28: the web address
+// above it reaches down to y 14).
+int TitleDifferences(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
+  int differences = 0;
+  for (int y = 15; y < 28; ++y)
+    for (int x = 16; x < 300; ++x) differences += a[y * 320 + x] != b[y * 320 + x];
+  return differences;
+}
+
+std::string UnixPath(std::string windowsPath) {
+  if (windowsPath.size() > 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':')
+    windowsPath.erase(0, 2);
+  for (char& c : windowsPath) c = c == '\\' ? '/' : c;
+  return windowsPath;
+}
+
+// Keeps a screenshot of the whole screen as a test artefact: a 24-bit BMP of the screen as
+// GDI sees it, turned into PNG by ImageMagick (a Linux program that Wine starts like any
+// other). ImageMagick's own "import -window root" here mostly reads black frames from the
+// X server while Wine's windows are up, so the pixels come from GDI instead.
+bool SaveScreenshot(const std::string& pngName) {
+  const std::string bmpPath = ProgramDir() + "screen.bmp", pngPath = ProgramDir() + pngName;
+  DeleteFileA(pngPath.c_str());
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;  // bottom-up, as a BMP file stores it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, dib);
+  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  const DWORD stride = ((w * 3) + 3) & ~3u;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+  file.bfSize = file.bfOffBits + stride * h;
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
+  bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+  bytes.append(static_cast<const char*>(bits), stride * h);
+  WriteFile(bmpPath, bytes);
+  SelectObject(mem, old);
+  DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+
+  std::string cmd = "convert " + UnixPath(bmpPath) + " " + UnixPath(pngPath);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA("Z:\\usr\\bin\\convert", &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  // The handle of a Linux process tells nothing about its end: wait for its output.
+  for (int i = 0; i < 200 && !Exists(pngPath); ++i) Sleep(50);
+  Sleep(200);
+  DeleteFileA(bmpPath.c_str());
+  return Exists(pngPath);
+}
+
+class StubWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    HKEY key;  // no 2 s wait per destroyed window without a window manager
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+      RegCloseKey(key);
+    }
+  }
+  void SetUp() override { dir_ = TempDir("kw"); }
+  void TearDown() override {
+    RemoveTree(dir_);
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, temp);
+    RemoveTree(std::string(temp) + "~sfx" + id_ + "\\");
+  }
+
+  // A file whose second of three entries is corrupted: the box comes up with the bar at
+  // the share of the first two entries (here 50 %).
+  std::string Corrupted(int corruptEntry = 1) {
+    id_ = "00" + std::to_string(10000000 + GetCurrentProcessId() % 9000000);
+    std::string bytes = ReadFile(ProgramDir() + "sfxhead.exe") + IdRecord(id_);
+    const std::vector<TestEntry> entries = {
+        {"a.bin", std::string(300000, 'a')}, {"b.bin", std::string(200000, 'b')}, {"c.bin", std::string(500000, 'c'), 1}};
+    size_t corruptAt = 0;
+    for (int i = 0; i < 3; ++i) {
+      if (i == corruptEntry) corruptAt = bytes.size() + 17 + 5 + 10;
+      bytes += EntryBytes(entries[i]);
+    }
+    bytes += EndRecord();
+    if (corruptEntry < 0) bytes[bytes.size() - 17 - 4 - 500000 - 1] = '/';  // an unsafe name: refused in the walk
+    else bytes[corruptAt] ^= 1;
+    const std::string path = dir_ + "corrupt.exe";
+    WriteFile(path, bytes);
+    return path;
+  }
+
+  // Runs the file; while its box is up, looks at the progress window, then closes the box.
+  WindowSeen RunAndLook(const std::string& path, const std::string& screenshot = std::string()) {
+    WindowSeen seen;
+    bool looked = false;
+    const RunResult r = RunAndAnswer(Quote(path), dir_, [&](const BoxSeen&) {
+      if (looked) return IDOK;
+      looked = true;
+      HWND window = FindWindowA(kClass, nullptr);
+      seen.found = window != nullptr;
+      if (!window) return IDOK;
+      GetWindowRect(window, &seen.rect);
+      seen.style = GetWindowLongPtrA(window, GWL_STYLE);
+      seen.exStyle = GetWindowLongPtrA(window, GWL_EXSTYLE);
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_BLOCK, 5000, &ignored);
+      seen.survivedClose = IsWindow(window) != FALSE;
+      // The box is centred like the window: move it aside, let the window repaint, look.
+      if (HWND box = FindWindowA("#32770", nullptr)) SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+      Sleep(300);
+      seen.pixels = Capture(seen.rect);
+      if (!screenshot.empty()) EXPECT_TRUE(SaveScreenshot(screenshot));
+      return IDOK;
+    });
+    EXPECT_EQ(r.exitCode, 0xFFFFFFFFu);
+    EXPECT_EQ(r.boxes.size(), 1u);
+    EXPECT_FALSE(IsWindow(FindWindowA(kClass, nullptr))) << "the window goes with the process";
+    return seen;
+  }
+
+  std::string dir_, id_;
+};
+
+TEST_F(StubWindowTest, BorderlessToolWindowInTheMiddleThatIgnoresClose) {
+  const WindowSeen seen = RunAndLook(Corrupted(), "stub-progress-50.png");
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.rect.right - seen.rect.left, 320);
+  EXPECT_EQ(seen.rect.bottom - seen.rect.top, 96);
+  EXPECT_EQ(seen.rect.left, (GetSystemMetrics(SM_CXSCREEN) - 320) / 2);
+  EXPECT_EQ(seen.rect.top, (GetSystemMetrics(SM_CYSCREEN) - 96) / 2);
+  EXPECT_EQ(seen.exStyle & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
+  EXPECT_EQ(static_cast<DWORD>(seen.style) & (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_THICKFRAME),
+            static_cast<DWORD>(WS_POPUP | WS_VISIBLE));
+  EXPECT_TRUE(seen.survivedClose);
+}
+
+TEST_F(StubWindowTest, BarIsFilledToTheShareUnpacked) {
+  const WindowSeen seen = RunAndLook(Corrupted());
+  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
+  const COLORREF filled = GetSysColor(COLOR_ACTIVECAPTION), empty = GetSysColor(COLOR_WINDOW);
+  // Half of the data had been written: the bar ends at 16 + 144 = 160. Row 78 holds no label.
+  const int row = 78 * 320;
+  EXPECT_EQ(seen.pixels[row + 17], filled);
+  EXPECT_EQ(seen.pixels[row + 159], filled);
+  EXPECT_EQ(seen.pixels[row + 160], empty);
+  EXPECT_EQ(seen.pixels[row + 302], empty);
+}
+
+TEST_F(StubWindowTest, ScreenshotsAtTheStartAndTheEnd) {
+  // Refused during the walk: nothing written, the bar at 0 %.
+  const WindowSeen start = RunAndLook(Corrupted(-1), "stub-progress-0.png");
+  ASSERT_EQ(start.pixels.size(), 320u * 96u);
+  EXPECT_EQ(start.pixels[78 * 320 + 17], GetSysColor(COLOR_WINDOW));
+  // The last entry corrupted: all data written, the bar full.
+  const WindowSeen end = RunAndLook(Corrupted(2), "stub-progress-100.png");
+  ASSERT_EQ(end.pixels.size(), 320u * 96u);
+  EXPECT_EQ(end.pixels[78 * 320 + 303], GetSysColor(COLOR_ACTIVECAPTION));
+}
+
+TEST_F(StubWindowTest, TitleIsTheSystemLanguagesRow) {
+  const LANGID system = GetSystemDefaultLangID();
+  const uint8_t row = LanguageRowFor(system);
+  const WindowSeen seen = RunAndLook(Corrupted());
+  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
+  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle(TitleTexts[row])), 0) << "language id " << std::hex << system;
+  // And not some other row's title.
+  EXPECT_GT(TitleDifferences(seen.pixels, RenderTitle(TitleTexts[row == 2 ? 0 : 2])), 0);
+}
+
+// Started by ctest with LC_ALL=de_DE.UTF-8: the system default language is then German.
+TEST_F(StubWindowTest, GermanSystemShowsTheGermanRow) {
+  if (PRIMARYLANGID(GetSystemDefaultLangID()) != LANG_GERMAN) GTEST_SKIP() << "the system language is not German";
+  const WindowSeen seen = RunAndLook(Corrupted());
+  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
+  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle("Initialisierung")), 0);
+}
+
+}  // namespace

@@ -43,7 +43,7 @@ class Tfcmdline {
     if (!window_) return;
     PlaceCentred(window_, 560, 320, MainWindowHandle());
     formFont_ = CreateUiFont("MS Sans Serif", 11, false, false);
-    memoFont_ = CreateUiFont("Courier New", 13, false, false);
+    memoFont_ = CreateUiFont("Courier New", 13, false, false, true);  // a fixed pitch where it is missing
     CreateControls();
     FormCreate();
     RunModal(window_, bclose_, &modalResult_, [this](WPARAM key) { return FormKeyDown(key); });

@@ -74,6 +74,30 @@ struct tfabout {
   }
 };
 
+// Our links are longer than the box was drawn for: widen it rather than cut them off.
+BOOL CALLBACK WidestRight(HWND child, LPARAM data) {
+  RECT r;
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  auto* widest = reinterpret_cast<LONG*>(data);
+  if (r.right > *widest) *widest = r.right;
+  return TRUE;
+}
+
+void WidenToFitLabels(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  LONG widest = 0;
+  EnumChildWindows(window, WidestRight, reinterpret_cast<LPARAM>(&widest));
+  const LONG needed = widest + ScaleToDpi(16);
+  if (needed <= client.right) return;
+  RECT frame;
+  GetWindowRect(window, &frame);
+  const LONG extra = needed - client.right;
+  SetWindowPos(window, nullptr, frame.left - extra / 2, frame.top, frame.right - frame.left + extra,
+               frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* form = reinterpret_cast<tfabout*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   LRESULT handled = 0;
@@ -127,6 +151,7 @@ void ShowAbout() {
   form.plainFont = CreateUiFont("MS Sans Serif", 11, false, false);   // 8 points
   form.linkFont = CreateUiFont("MS Sans Serif", 11, false, true);
   form.CreateControls();
+  WidenToFitLabels(form.window);
   RunModal(form.window, GetDlgItem(form.window, IDOK), &form.modalResult, nullptr);
   DestroyWindow(form.window);
   form.DeleteFonts();

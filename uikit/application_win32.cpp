@@ -134,9 +134,10 @@ int ScaleToDpi(int pixels96) {
   return MulDiv(pixels96, g_dpi, 96);
 }
 
-HFONT CreateUiFont(const char* face, int height96, bool bold, bool underline) {
+HFONT CreateUiFont(const char* face, int height96, bool bold, bool underline, bool fixedPitch) {
   return CreateFontA(-ScaleToDpi(height96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH,
                      face ? face : "");
 }
 

@@ -40,7 +40,7 @@ int RunModal(HWND form, HWND initialFocus, int* modalResult, const KeyPreview& k
 // 96-DPI pixels in the system's font resolution.
 int ScaleToDpi(int pixels96);
 // A font of the given character height in 96-DPI pixels; a null face picks the default.
-HFONT CreateUiFont(const char* face, int height96, bool bold, bool underline);
+HFONT CreateUiFont(const char* face, int height96, bool bold, bool underline, bool fixedPitch = false);
 
 // Outer size for a client area of the given 96-DPI size, centred over `over` (or the
 // screen of the application window when null).

@@ -8,3 +8,7 @@ add_dependencies(win_ui_test kesdra)
 add_test(NAME win_ui_test COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_ui_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(win_ui_test PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+
+# Not a test: opens the windows for tests/win/ui/screenshots.sh.
+add_executable(win_ui_shot tests/win/ui/shot_helper.cpp)
+target_link_libraries(win_ui_shot PRIVATE win_ui_driver ${KESDRA_STATIC_LINK})

@@ -192,6 +192,110 @@ TEST_F(PeResourcesTest, ChecksumOfAProducedFileIsTheSystems) {
   ExpectChecksumAsSystem(target);
 }
 
+// The fixtures: executables made with windres next to this test, one layout each.
+class FixtureTest : public PeResourcesTest {
+ protected:
+  void SetUp() override {
+    PeResourcesTest::SetUp();
+    target_ = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
+  }
+  static std::string Fixture(const char* name) { return ProgramDir() + "fixture_" + name + ".exe"; }
+  // Every language of `group` in `from` is in the target under `as`, with its images.
+  void ExpectGroupCarried(const SystemView& from, const std::string& group, const SystemView& to,
+                          const std::string& as) {
+    const std::vector<WORD> languages = from.Languages(RT_GROUP_ICON, group);
+    ASSERT_FALSE(languages.empty());
+    EXPECT_EQ(to.Languages(RT_GROUP_ICON, as), languages);
+    for (WORD language : languages) {
+      bool a = false, b = false;
+      const std::string bytes = from.Bytes(RT_GROUP_ICON, group, language, &a);
+      EXPECT_EQ(to.Bytes(RT_GROUP_ICON, as, language, &b), bytes);
+      EXPECT_TRUE(a && b);
+      for (WORD id : ListedImages(bytes)) {
+        const std::string name = "#" + std::to_string(id);
+        EXPECT_EQ(to.Bytes(RT_ICON, name, language, &b), from.DefaultBytes(RT_ICON, name, &a)) << id;
+        EXPECT_TRUE(a && b) << id;
+      }
+    }
+  }
+  std::string target_;
+};
+
+TEST_F(FixtureTest, TwoGroupsOnlyTheFirstInDirectoryOrder) {
+  ASSERT_TRUE(TransferIcons(Fixture("two_groups"), target_));
+  SystemView source(Fixture("two_groups")), produced(target_);
+  ASSERT_TRUE(source.ok() && produced.ok());
+  const std::vector<std::string> groups = source.Names(RT_GROUP_ICON);
+  EXPECT_EQ(groups, (std::vector<std::string>{"APPICON", "BICON", "#1"}));
+  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+  ExpectGroupCarried(source, "APPICON", produced, "MAINICON");
+  bool found = false;
+  for (const std::string& other : {std::string("BICON"), std::string("#1")})
+    for (WORD id : ListedImages(source.Bytes(RT_GROUP_ICON, other, 1033, &found))) {
+      produced.Bytes(RT_ICON, "#" + std::to_string(id), 1033, &found);
+      EXPECT_FALSE(found) << "image " << id << " of a later group";
+    }
+  EXPECT_EQ(IconCount(target_), 1u);
+}
+
+TEST_F(FixtureTest, GroupInTwoLanguages) {
+  ASSERT_TRUE(TransferIcons(Fixture("two_languages"), target_));
+  SystemView source(Fixture("two_languages")), produced(target_);
+  ASSERT_TRUE(source.ok() && produced.ok());
+  EXPECT_EQ(source.Languages(RT_GROUP_ICON, "#100"), (std::vector<WORD>{1031, 1033}));
+  ExpectGroupCarried(source, "#100", produced, "MAINICON");
+  bool found = true;
+  produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &found);
+  EXPECT_FALSE(found) << "the stub's group is gone";
+}
+
+TEST_F(FixtureTest, GroupWithoutImages) {
+  ASSERT_TRUE(TransferIcons(Fixture("empty_group"), target_));
+  SystemView produced(target_);
+  ASSERT_TRUE(produced.ok());
+  bool found = false;
+  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0, &found), std::string("\0\0\1\0\0\0", 6));
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(produced.Names(RT_ICON).empty()) << "the stub's image went with its group";
+}
+
+TEST_F(FixtureTest, VersionInTwoLanguagesAndUnderATextName) {
+  const std::string iconsBefore = [&] {
+    SystemView v(target_);
+    bool f = false;
+    return v.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &f);
+  }();
+  ASSERT_TRUE(TransferVersionInfo(Fixture("version"), target_));
+  SystemView source(Fixture("version")), produced(target_);
+  ASSERT_TRUE(source.ok() && produced.ok());
+  EXPECT_EQ(source.Names(RT_VERSION), (std::vector<std::string>{"MYVERSION", "#1"}));
+  EXPECT_EQ(produced.Names(RT_VERSION), source.Names(RT_VERSION));
+  for (const std::string& name : source.Names(RT_VERSION)) {
+    EXPECT_EQ(produced.Languages(RT_VERSION, name), source.Languages(RT_VERSION, name)) << name;
+    for (WORD language : source.Languages(RT_VERSION, name)) {
+      bool a = false, b = false;
+      EXPECT_EQ(produced.Bytes(RT_VERSION, name, language, &b), source.Bytes(RT_VERSION, name, language, &a));
+      EXPECT_TRUE(a && b) << name << " " << language;
+    }
+  }
+  EXPECT_EQ(VersionString(target_, "FileDescription"), VersionString(Fixture("version"), "FileDescription"));
+  EXPECT_EQ(VersionString(target_, "FileVersion"), "2.3.4.5");
+  bool found = false;
+  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &found), iconsBefore) << "icons untouched";
+}
+
+TEST_F(FixtureTest, NoResourcesAtAll) {
+  const std::string before = ReadFile(target_);
+  EXPECT_FALSE(TransferIcons(Fixture("no_resources"), target_));
+  EXPECT_EQ(ReadFile(target_), before);
+  EXPECT_TRUE(TransferVersionInfo(Fixture("no_resources"), target_)) << "nothing to add is not a failure";
+  SystemView produced(target_);
+  ASSERT_TRUE(produced.ok());
+  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+  EXPECT_TRUE(produced.Names(RT_VERSION).empty());
+  EXPECT_TRUE(VersionBlock(target_).empty());
+}
+
 // Starts a program and says how it ended: its exit code, or "running" if it was still up
 // after a few seconds (then it is ended).
 std::string HowItEnds(const std::string& commandLine) {

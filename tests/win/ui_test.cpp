@@ -2,6 +2,8 @@
 // rejections, the remembered settings, the help window and the about box.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "harness.h"
 #include "ui/ui_driver.h"
 
@@ -429,6 +431,7 @@ TEST_F(Builder, F1OpensTheAboutBoxWithAndWithoutShift) {
   TypeKeys({VK_SHIFT, VK_F1});
   HWND about = program.WaitForWindow("tfabout", 5000);
   if (!about) {  // no input path to the program in this session: queue the keys instead
+    std::printf("note: real key strokes did not reach the builder; queued Shift+F1 instead\n");
     PostMessageA(w.bmake, WM_KEYDOWN, VK_SHIFT, 1);
     PressKey(w.bmake, VK_F1);
   }

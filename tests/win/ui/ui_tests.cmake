@@ -12,3 +12,12 @@ set_tests_properties(win_ui_test PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
 # Not a test: opens the windows for tests/win/ui/screenshots.sh.
 add_executable(win_ui_shot tests/win/ui/shot_helper.cpp)
 target_link_libraries(win_ui_shot PRIVATE win_ui_driver ${KESDRA_STATIC_LINK})
+
+# The message boxes in process, answered by a watcher thread.
+add_executable(win_messagebox_test tests/win/messagebox_test.cpp uikit/messageboxes_win32.cpp
+  uikit/application_win32.cpp uikit/u_captions.cpp)
+target_link_libraries(win_messagebox_test PRIVATE win_ui_driver kesdra_core gtest gtest_main ${KESDRA_STATIC_LINK})
+add_test(NAME win_messagebox_test
+         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_messagebox_test>
+         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(win_messagebox_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)

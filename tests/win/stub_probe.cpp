@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
   if (out[0]) {
     FILE* f = std::fopen(out, "wb");
     if (f) {
-      std::fprintf(f, "cwd=%s\nself=%s\nargc=%d\n", cwd, self, argc - 1);
+      // The stub takes its progress window down before it starts this program.
+      const bool stubWindow = FindWindowA("tarvexwindowclass", nullptr) != nullptr;
+      std::fprintf(f, "cwd=%s\nself=%s\nwindow=%d\nargc=%d\n", cwd, self, stubWindow ? 1 : 0, argc - 1);
       for (int i = 1; i < argc; ++i) std::fprintf(f, "arg=%s\n", argv[i]);
       char attrOf[MAX_PATH + 1] = {};
       WIN32_FILE_ATTRIBUTE_DATA data;

@@ -127,6 +127,42 @@ TEST_F(StubTest, RoundTripHandsOnParametersAndExitCode) {
   EXPECT_EQ(fields["cwd"] + "\\", ExtractDir(id));
   EXPECT_EQ(fields["self"], ExtractDir(id) + "probe.exe");
   EXPECT_EQ(ReadFile(ExtractDir(id) + "readme.txt"), "hello");
+  EXPECT_EQ(fields["window"], "0");
+}
+
+TEST_F(StubTest, TheWindowIsUpWhileALargePayloadUnpacks) {
+  const std::string file = Produce({{"big.bin", std::string(48 << 20, 'x')}, Probe()});
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::string cmd = Quote(file);
+  ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi));
+  bool seen = false;
+  while (!seen && WaitForSingleObject(pi.hProcess, 5) == WAIT_TIMEOUT) {
+    seen = !WindowsOfProcess(pi.dwProcessId, "tarvexwindowclass").empty();
+  }
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(code, 0u);
+  std::vector<std::string> args;
+  EXPECT_EQ(ReadProbeRecord(record_, &args)["window"], "0");
+}
+
+TEST_F(StubTest, AFailedLaunchNamesTheFile) {
+  std::string id;
+  // Nothing is associated with this extension: the shell cannot open it.
+  const std::string path = Produce({{"start.kesdra-no-such-type", "data", 1}}, &id);
+  const RunResult r = Run(path);
+  EXPECT_EQ(r.exitCode, kQuitWithMessage);
+  ASSERT_EQ(r.boxes.size(), 1u);
+  const std::string launchPath = ExtractDir(id) + "start.kesdra-no-such-type";
+  // Wine reports such a file as not executable (193), whose text takes the path as its insert.
+  EXPECT_EQ(r.boxes[0].text, InvalidText(launchPath));
+  EXPECT_TRUE(Exists(launchPath));
 }
 
 TEST_F(StubTest, NoParametersGiveAnEmptyParameterString) {

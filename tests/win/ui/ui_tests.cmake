@@ -21,3 +21,13 @@ add_test(NAME win_messagebox_test
          COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_messagebox_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(win_messagebox_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+
+# Version, shell and folder-browser utilities in process.
+add_executable(win_shell_test tests/win/shell_test.cpp uikit/shell_win32.cpp uikit/application_win32.cpp)
+target_link_libraries(win_shell_test PRIVATE win_ui_driver win_harness kesdra_core gtest gtest_main version shell32
+  ole32 ${KESDRA_STATIC_LINK})
+add_dependencies(win_shell_test kesdra)
+add_test(NAME win_shell_test
+         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_shell_test>
+         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(win_shell_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)

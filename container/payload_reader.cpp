@@ -67,6 +67,8 @@ PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
 
 PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* id) {
   if (start <= 0 || src.size <= static_cast<int64_t>(start) + kPayloadIdSize) return kFaultNoPayload;
+  // The first header's position must itself be a signed 32-bit value.
+  if (static_cast<int64_t>(start) + kPayloadIdSize > kMaxPosition) return kFaultTooLarge;
   if (!ReadAt(src, start, id, kPayloadIdSize)) return kFaultRead;
   // The identifier becomes part of a folder name: only what the builder writes is taken.
   if (id->Count > sizeof(id->Chars)) return kFaultBadId;

@@ -197,6 +197,13 @@ std::string HeaderAndName(const std::string& name, int32_t size) {
   return s.substr(0, 17 + name.size());
 }
 
+TEST(ReadPayloadId, TheFirstHeaderMustLieBelowTwoGigabytes) {
+  PayloadId id;
+  SparseSource near(int64_t{1} << 32);  // a zero identifier count: an empty identifier
+  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 11, &id), kFaultNone);
+  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 10, &id), kFaultTooLarge);
+}
+
 TEST(WalkPayload, SizesNearTheSigned32BitLimit) {
   const int64_t first = 0x400 + 11;
   const int32_t big = 0x3FFFFFF0;

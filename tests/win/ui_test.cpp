@@ -439,6 +439,35 @@ TEST_F(Builder, F1OpensTheAboutBoxWithAndWithoutShift) {
   CloseAndExpectExit(program, w);
 }
 
+TEST_F(Builder, AboutBoxYearIsThatOfTheProgramFile) {
+  const std::string copy = dir_ + "old\\kesdra.exe";
+  CreateDirectoryA((dir_ + "old").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "kesdra.exe").c_str(), copy.c_str(), FALSE));
+  SYSTEMTIME written = {};
+  written.wYear = 2009;
+  written.wMonth = 6;
+  written.wDay = 15;
+  written.wHour = 12;
+  FILETIME local, utc;
+  SystemTimeToFileTime(&written, &local);
+  LocalFileTimeToFileTime(&local, &utc);
+  HANDLE file = CreateFileA(copy.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  SetFileTime(file, nullptr, nullptr, &utc);
+  CloseHandle(file);
+
+  RunningProgram program;
+  ASSERT_TRUE(program.Start(Quote(copy)));
+  const MainWindow w(program.WaitForWindow("Tfkesdra"));
+  PressKey(w.bmake, VK_F1);
+  HWND about = program.WaitForWindow("tfabout", 10000);
+  ASSERT_NE(about, nullptr);
+  EXPECT_NE(ChildWithText(about, "Static", "Copyright (c) Kesdra team 2009"), nullptr);
+  PressKey(about, VK_RETURN);  // Enter closes it too
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 10000));
+  CloseAndExpectExit(program, w);
+}
+
 TEST_F(Builder, HelpWindowShowsTheUsageAndClosesOnEscape) {
   RunningProgram program;
   const MainWindow w = Open(program);

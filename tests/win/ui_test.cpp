@@ -439,6 +439,64 @@ TEST_F(Builder, F1OpensTheAboutBoxWithAndWithoutShift) {
   CloseAndExpectExit(program, w);
 }
 
+// The file-name field of a file dialog: the first edit control found in it.
+BOOL CALLBACK FirstEdit(HWND child, LPARAM data) {
+  if (ClassOf(child) != "Edit" || !IsWindowVisible(child)) return TRUE;
+  *reinterpret_cast<HWND*>(data) = child;
+  return FALSE;
+}
+
+HWND FileNameField(HWND dialog) {
+  HWND edit = nullptr;
+  WaitUntil(
+      [&] {
+        EnumChildWindows(dialog, FirstEdit, reinterpret_cast<LPARAM>(&edit));
+        return edit != nullptr;
+      },
+      10000);
+  return edit;
+}
+
+TEST_F(Builder, BrowseButtonsFillTheirFields) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, source_, "", dir_ + "out\\made.exe");
+
+  // A file picked in a subfolder still gives only its name.
+  Click(w.bexefile);
+  HWND dialog = program.WaitForBox();
+  ASSERT_NE(dialog, nullptr);
+  HWND name = FileNameField(dialog);
+  ASSERT_NE(name, nullptr);
+  SetText(name, source_ + "doc\\readme.txt");
+  Answer(dialog, IDOK);
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.eexefile) == "readme.txt"; }, 10000)) << Text(w.eexefile);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+
+  // The save dialog starts with the target's name and gives back the full path.
+  Click(w.btarget);
+  dialog = program.WaitForBox();
+  ASSERT_NE(dialog, nullptr);
+  name = FileNameField(dialog);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(Text(name), "made.exe");
+  SetText(name, dir_ + "chosen.exe");
+  Answer(dialog, IDOK);
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.etarget) == dir_ + "chosen.exe"; }, 10000)) << Text(w.etarget);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+
+  // Cancel in the folder browser leaves the field as it was.
+  Click(w.bsource);
+  dialog = program.WaitForBox();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(w.form));
+  Answer(dialog, IDCANCEL);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+  EXPECT_EQ(Text(w.esource), source_);
+  CloseAndExpectExit(program, w);
+}
+
 TEST_F(Builder, AboutBoxYearIsThatOfTheProgramFile) {
   const std::string copy = dir_ + "old\\kesdra.exe";
   CreateDirectoryA((dir_ + "old").c_str(), nullptr);

@@ -2,12 +2,6 @@
 
 #include <cctype>
 
-namespace {
-
-bool IsSwitch(const std::string& arg) { return !arg.empty() && (arg[0] == '-' || arg[0] == '/'); }
-
-}  // namespace
-
 std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLeadByte)(unsigned char)) {
   std::vector<std::string> args;
   const size_t n = line.size();
@@ -43,8 +37,13 @@ std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLead
   return args;
 }
 
-CommandLine::CommandLine(std::vector<std::string> args, std::string modulePath) : modulePath_(std::move(modulePath)) {
+CommandLine::CommandLine(std::vector<std::string> args, std::string modulePath, std::string switchPrefixes)
+    : modulePath_(std::move(modulePath)), switchPrefixes_(std::move(switchPrefixes)) {
   for (size_t i = 1; i < args.size() && !args[i].empty(); ++i) args_.push_back(std::move(args[i]));
+}
+
+bool CommandLine::IsSwitch(const std::string& arg) const {
+  return !arg.empty() && switchPrefixes_.find(arg[0]) != std::string::npos;
 }
 
 bool CommandLine::HasSwitch(char letter) const {

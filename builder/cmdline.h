@@ -13,11 +13,13 @@ std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLead
 class CommandLine {
  public:
   // args[0] is the program's invocation; modulePath replaces it where argument 0 is asked for.
-  CommandLine(std::vector<std::string> args, std::string modulePath);
+  // switchPrefixes are the characters that open a switch: "-/" on Windows; on Linux only "-",
+  // since "/" opens every absolute path there.
+  CommandLine(std::vector<std::string> args, std::string modulePath, std::string switchPrefixes = "-/");
 
-  // True when some argument is "-x" or "/x" for this letter, in either case.
+  // True when some argument is a switch prefix followed by this letter, in either case.
   bool HasSwitch(char letter) const;
-  // Arguments that begin with neither '-' nor '/'.
+  // Arguments that do not begin with a switch prefix.
   int NonSwitchParamCount() const;
   // The n-th such argument, counted from 1; 0 gives the module path; empty when missing.
   std::string NonSwitchParamStr(int n) const;
@@ -25,4 +27,7 @@ class CommandLine {
  private:
   std::vector<std::string> args_;  // arguments 1..count, the count ending at the first empty one
   std::string modulePath_;
+  std::string switchPrefixes_;
+
+  bool IsSwitch(const std::string& arg) const;
 };

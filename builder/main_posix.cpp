@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
   StubImage.size = imageSize;
   SeedRandom(ClockSeed());
 
-  CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0]);
+  // "/" opens absolute paths here, so only "-" opens a switch.
+  CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
   OverwriteTarget = cmd.HasSwitch('o');
   ReportSuccess = !cmd.HasSwitch('c');
   HideMainWindow = cmd.HasSwitch('h');

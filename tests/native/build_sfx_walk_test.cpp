@@ -166,7 +166,7 @@ uint32_t PlainPeChecksum(std::string file, size_t fieldAt) {
 }
 
 TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
-  const peimg::Bytes image = peimg::Image(peimg::Spec{});
+  const peimg::Bytes image = peimg::Image(peimg::ImageShape{});
   const size_t fieldAt = peimg::OptionalAt() + 64;
   // Odd name lengths and odd sizes put the following pieces at odd offsets; the big file
   // crosses chunk and gathering boundaries.

@@ -73,3 +73,12 @@ TEST(CommandLine, HelpExampleGivesThreePositionals) {
   EXPECT_EQ(cmd.NonSwitchParamCount(), 3);
   EXPECT_EQ(cmd.NonSwitchParamStr(1), "C:\\sourcedir");
 }
+
+TEST(CommandLine, OnLinuxOnlyTheDashOpensASwitch) {
+  const CommandLine cmd({"kesdra", "-o", "/home/me/src", "setup.exe", "/tmp/out.exe", "/c"}, "/usr/bin/kesdra", "-");
+  EXPECT_TRUE(cmd.HasSwitch('o'));
+  EXPECT_FALSE(cmd.HasSwitch('c'));
+  EXPECT_EQ(cmd.NonSwitchParamCount(), 4);
+  EXPECT_EQ(cmd.NonSwitchParamStr(1), "/home/me/src");
+  EXPECT_EQ(cmd.NonSwitchParamStr(3), "/tmp/out.exe");
+}

@@ -14,8 +14,8 @@ using namespace peimg;
 
 namespace {
 
-Spec StubLike() {
-  Spec s;
+ImageShape StubLike() {
+  ImageShape s;
   s.resources = {{14, "MAINICON", 1029, Bytes{0, 0, 1, 0, 1, 0, 32, 32, 16, 0, 1, 0, 4, 0, 0xE8, 2, 0, 0, 1, 0}},
                  {3, 1, 1029, Bytes(744, 0x5A)}};
   return s;
@@ -47,7 +47,7 @@ size_t RsrcRaw(const Bytes& b) {
 
 TEST(PeImageTest, AcceptsPe32AndPe32Plus) {
   for (bool pe64 : {false, true}) {
-    Spec s = StubLike();
+    ImageShape s = StubLike();
     s.pe64 = pe64;
     const Bytes b = Image(s);
     pe::MemorySource source(b);
@@ -165,7 +165,7 @@ TEST(PeChecksumTest, AgreesWithTheDefinitionOnOddLengths) {
 }
 
 TEST(ResourceReaderTest, DirectoryOrderNamedBeforeNumberedAndLanguages) {
-  Spec s;
+  ImageShape s;
   s.resources = {{14, "ZETA", 0, Bytes{1}}, {14, "ALPHA", 1033, Bytes{2}}, {14, 7, 1031, Bytes{3}},
                  {14, 7, 1033, Bytes{4}}, {14, 2, 0, Bytes{5}}, {16, 1, 1033, Bytes(60, 6)}};
   pe::ResourceTree tree;
@@ -188,7 +188,7 @@ TEST(ResourceReaderTest, DirectoryOrderNamedBeforeNumberedAndLanguages) {
 }
 
 TEST(ResourceReaderTest, DefaultLanguageIsNeutralElseFirst) {
-  Spec s;
+  ImageShape s;
   s.resources = {{3, 1, 1049, Bytes{1}}, {3, 1, 0, Bytes{2}}, {3, 2, 1049, Bytes{3}}, {3, 2, 1031, Bytes{4}}};
   const Bytes b = Image(s);
   pe::ResourceTree tree;
@@ -203,7 +203,7 @@ TEST(ResourceReaderTest, DefaultLanguageIsNeutralElseFirst) {
 }
 
 TEST(ResourceReaderTest, NoResourceDirectoryIsAnEmptyTree) {
-  Spec s;
+  ImageShape s;
   s.withResources = false;
   pe::ResourceTree tree;
   ASSERT_TRUE(ReadsTree(Image(s), &tree));
@@ -211,7 +211,7 @@ TEST(ResourceReaderTest, NoResourceDirectoryIsAnEmptyTree) {
 }
 
 TEST(ResourceReaderTest, DataBoundaries) {
-  Spec s;
+  ImageShape s;
   s.resources = {{3, 1, 0, Bytes(0x100, 7)}};
   s.fileAlign = 0x200;
   Bytes b = Image(s);
@@ -236,7 +236,7 @@ TEST(ResourceReaderTest, DataBoundaries) {
 }
 
 TEST(ResourceReaderTest, NameBoundaries) {
-  Spec s;
+  ImageShape s;
   s.resources = {{14, "AB", 0, Bytes{1}}};
   Bytes b = Image(s);
   const size_t raw = RsrcRaw(b), rawSize = Sections(b)[1].rawSize;
@@ -254,7 +254,7 @@ TEST(ResourceReaderTest, NameBoundaries) {
 }
 
 TEST(ResourceReaderTest, HostileDirectories) {
-  const Spec s = StubLike();
+  const ImageShape s = StubLike();
   const Bytes good = Image(s);
   const size_t raw = RsrcRaw(good);
   pe::ResourceTree tree;
@@ -275,7 +275,7 @@ TEST(ResourceReaderTest, HostileDirectories) {
 TEST(ResourceReaderTest, ManyEntriesSharingOneSubtableAreBounded) {
   // Each level's 100 entries all point at the same table of the next level: a million
   // leaves from a few kilobytes. The walk must give up instead of visiting them all.
-  Spec s;
+  ImageShape s;
   s.resources = {{3, 1, 0, Bytes(0x1000, 0)}};
   Bytes b = Image(s);
   const size_t raw = RsrcRaw(b);
@@ -297,9 +297,9 @@ TEST(ResourceReaderTest, ManyEntriesSharingOneSubtableAreBounded) {
 }
 
 TEST(DataModuleTest, EnumeratesAndFindsLikeTheSystem) {
-  Spec s;
+  ImageShape s;
   s.resources = {{14, "MAINICON", 1029, Bytes{9, 9}}, {14, "MAINICON", 1033, Bytes{8}}, {3, 1, 1029, Bytes{7}}};
-  const std::string path = ::testing::TempDir() + "pe_reader_module.exe";
+  const std::string path = UniqueTempPath("pe_reader_module.exe");
   WriteFile(path, Image(s));
   pe::DataModule module;
   std::string error;
@@ -322,7 +322,7 @@ TEST(DataModuleTest, EnumeratesAndFindsLikeTheSystem) {
   module.Release();
   EXPECT_FALSE(module.EnumNames(pe::ResourceName::Number(14), &names));
 
-  const std::string batch = ::testing::TempDir() + "pe_reader_setup.bat";
+  const std::string batch = UniqueTempPath("pe_reader_setup.bat");
   WriteFile(batch, Bytes{'@', 'e', 'c', 'h', 'o', '\r', '\n'});
   EXPECT_FALSE(module.Open(batch, &error));
   EXPECT_NE(error.find(batch), std::string::npos) << "the error names the file";

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
 namespace peimg {
 
 using Bytes = std::vector<uint8_t>;
@@ -108,7 +112,13 @@ inline Bytes ResourceSection(const std::vector<Res>& list, uint32_t baseRva) {
   return out;
 }
 
-struct Spec {
+// A scratch file name of this test process: ctest runs tests side by side, and the native
+// and sanitizer builds may run at the same time.
+inline std::string UniqueTempPath(const std::string& name) {
+  return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
+struct ImageShape {
   bool pe64 = false;
   uint32_t fileAlign = 0x200;
   uint32_t sectAlign = 0x1000;
@@ -130,7 +140,7 @@ inline size_t DirectoryAt(bool pe64, int index) { return OptionalAt() + (pe64 ? 
 inline size_t SectionTableAt(bool pe64) { return OptionalAt() + OptionalSize(pe64); }
 
 // .text (one file-aligned block of 0xC3), then .rsrc, then optionally .reloc, then the overlay.
-inline Bytes Image(const Spec& s) {
+inline Bytes Image(const ImageShape& s) {
   Bytes b(s.sizeOfHeaders, 0);
   Put16(b, 0, 0x5A4D);
   Put32(b, 0x3C, kLfanew);

@@ -58,8 +58,8 @@ Bytes Version(uint8_t fill) { return Bytes(0x5C, fill); }
 const Bytes kManifest = {'<', '?', 'x', 'm', 'l', '?', '>'};
 
 // The stub as the transfers meet it: one group "MAINICON" in 1029 listing image 1.
-Spec StubSpec() {
-  Spec s;
+ImageShape StubSpec() {
+  ImageShape s;
   s.resources = {{14, "MAINICON", 1029, Group({1})}, {3, 1, 1029, IconImage(1)}, {24, 1, 0, kManifest}};
   return s;
 }
@@ -67,8 +67,8 @@ Spec StubSpec() {
 class TransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    target_ = ::testing::TempDir() + "transfer_target.exe";
-    exe_ = ::testing::TempDir() + "transfer_source.exe";
+    target_ = UniqueTempPath("transfer_target.exe");
+    exe_ = UniqueTempPath("transfer_source.exe");
     WriteFile(target_, peimg::Image(StubSpec()));
   }
   void TearDown() override {
@@ -76,7 +76,7 @@ class TransferTest : public ::testing::Test {
     std::remove(exe_.c_str());
   }
   void MakeExe(const std::vector<Res>& resources, bool withResources = true) {
-    Spec s;
+    ImageShape s;
     s.pe64 = true;  // the executable need not be of the stub's kind
     s.resources = resources;
     s.withResources = withResources;
@@ -169,7 +169,7 @@ TEST_F(TransferTest, TargetThatIsNotAnImageIsLeftAlone) {
 }
 
 TEST_F(TransferTest, TargetWithoutGroupTakesTheExecutablesGroupName) {
-  Spec stub = StubSpec();
+  ImageShape stub = StubSpec();
   stub.resources = {{24, 1, 0, kManifest}};
   WriteFile(target_, peimg::Image(stub));
   MakeExe({{14, "APPICON", 0, Group({3})}, {3, 3, 0, IconImage(3)}});
@@ -194,7 +194,7 @@ TEST_F(TransferTest, VersionInfoAllNamesAndLanguages) {
 }
 
 TEST_F(TransferTest, VersionInfoReplacesTheTargetsOwn) {
-  Spec stub = StubSpec();
+  ImageShape stub = StubSpec();
   stub.resources.push_back({16, 1, 1029, Version(9)});
   stub.resources.push_back({16, "OLD", 0, Version(8)});
   WriteFile(target_, peimg::Image(stub));

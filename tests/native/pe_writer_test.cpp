@@ -72,8 +72,8 @@ Bytes Rebuilt(const Bytes& original, const std::function<void(pe::ResourceTree&)
 
 const pe::ResourceName kType3 = pe::ResourceName::Number(3);
 
-Spec TwoResources() {
-  Spec s;
+ImageShape TwoResources() {
+  ImageShape s;
   s.resources = {{14, "MAINICON", 1029, Bytes(20, 1)}, {3, 1, 1029, Bytes(744, 2)}};
   return s;
 }
@@ -88,7 +88,7 @@ class WriterLayoutTest : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(WriterLayoutTest, AddsKeepsAndLaysOut) {
   const Layout l = GetParam();
-  Spec s = TwoResources();
+  ImageShape s = TwoResources();
   s.pe64 = l.pe64;
   s.fileAlign = l.fileAlign;
   s.sectAlign = l.sectAlign;
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Alignments, WriterLayoutTest,
                                            Layout{false, 0x400, 0x2000, false}, Layout{true, 0x1000, 0x10000, true}));
 
 TEST(ResourceWriterTest, NamedAndNumberedEntriesOfOneType) {
-  Spec s;
+  ImageShape s;
   s.resources = {{14, "MAINICON", 0, Bytes{1}}, {14, 5, 0, Bytes{2}}};
   const Bytes b = Rebuilt(Image(s), [](pe::ResourceTree& t) {
     t.Set(pe::ResourceName::Number(14), pe::ResourceName::Number(3), 0, Bytes{3});
@@ -147,7 +147,7 @@ TEST(ResourceWriterTest, NamedAndNumberedEntriesOfOneType) {
 
 TEST(ResourceWriterTest, OverlayCertificateAndSymbolTableAreDropped) {
   for (int kind = 0; kind < 3; ++kind) {
-    Spec s = TwoResources();
+    ImageShape s = TwoResources();
     s.resourcesLast = kind != 1;
     s.overlay = Bytes(0x321, 0xAB);
     s.overlayIsCertificate = kind == 1;
@@ -164,7 +164,7 @@ TEST(ResourceWriterTest, OverlayCertificateAndSymbolTableAreDropped) {
 }
 
 TEST(ResourceWriterTest, ImageWithoutResourcesGetsASection) {
-  Spec s;
+  ImageShape s;
   s.withResources = false;
   const Bytes b = Rebuilt(Image(s), [](pe::ResourceTree& t) { t.Set(pe::ResourceName::Number(16), pe::ResourceName::Number(1), 1033, Bytes(92, 5)); });
   ExpectSoundLayout(b, s.fileAlign, s.sectAlign);
@@ -181,7 +181,7 @@ TEST(ResourceWriterTest, RemovingEverythingLeavesAnEmptyDirectory) {
 }
 
 TEST(ResourceWriterTest, NoRoomForAnotherSectionHeaderIsRefused) {
-  Spec s = TwoResources();
+  ImageShape s = TwoResources();
   s.resourcesLast = false;
   Bytes original = Image(s);
   const size_t next = SectionTableAt(false) + 3 * 40;
@@ -200,7 +200,7 @@ TEST(ResourceWriterTest, NoRoomForAnotherSectionHeaderIsRefused) {
 
 TEST(ResourceWriterTest, FileAlignmentAboveTheLoadersLimitIsRefused) {
   for (uint32_t align : {0x10000u, 0x20000u}) {
-    Spec s = TwoResources();
+    ImageShape s = TwoResources();
     s.fileAlign = s.sectAlign = align;
     s.sizeOfHeaders = align;
     Bytes b;
@@ -213,7 +213,7 @@ TEST(ResourceWriterTest, FileAlignmentAboveTheLoadersLimitIsRefused) {
 TEST(ResourceWriterTest, LastSectionWhoseRawDataOverlapsTheHeadersIsNotCut) {
   // Found by the round-trip fuzzer: cutting the file at such a section's raw data would
   // cut the headers away too.
-  Spec s = TwoResources();
+  ImageShape s = TwoResources();
   Bytes original = Image(s);
   const size_t rsrcHeader = SectionTableAt(false) + 40;
   Put32(original, SectionTableAt(false) + 16, 0);  // .text without raw data: .rsrc is the only one
@@ -233,7 +233,7 @@ TEST(ResourceWriterTest, LastSectionWhoseRawDataOverlapsTheHeadersIsNotCut) {
 class UpdateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "pe_writer_target.exe";
+    path_ = UniqueTempPath("pe_writer_target.exe");
     original_ = Image(TwoResources());
     WriteFile(path_, original_);
   }
@@ -275,7 +275,7 @@ TEST_F(UpdateFileTest, ChangesApplyInCallOrder) {
 }
 
 TEST_F(UpdateFileTest, ShrinkingCutsTheFile) {
-  Spec big = TwoResources();
+  ImageShape big = TwoResources();
   big.resources.push_back({10, 1, 0, Bytes(0x5000, 3)});
   WriteFile(path_, Image(big));
   pe::ResourceUpdate update;

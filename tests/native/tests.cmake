@@ -39,3 +39,6 @@ add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
 target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect GTest::gtest_main)
 target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}")
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
+
+# The Linux builder's command line end to end.
+add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>)

@@ -36,7 +36,7 @@ class Tfcmdline {
   }
 
   void Show() {
-    Register();
+    RegisterFormClass(kClassName, Proc);
     window_ = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, kMsgCommandLineSupport,
                               WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 1, 1, ApplicationWindow(), nullptr,
                               GetModuleHandleA(nullptr), this);
@@ -60,18 +60,6 @@ class Tfcmdline {
                             kIdMemo, 8, 16, 545, 265, memoFont_);
     bclose_ = CreateChild(window_, "BUTTON", "Close", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDCANCEL, 480,
                           288, 75, 25, formFont_);
-  }
-
-  static void Register() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = Proc;
-    cls.hInstance = GetModuleHandleA(nullptr);
-    cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    cls.lpszClassName = kClassName;
-    registered = RegisterClassA(&cls) != 0;
   }
 
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

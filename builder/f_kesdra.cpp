@@ -72,17 +72,7 @@ void KeepClearOf(HWND left, HWND right) {
 }  // namespace
 
 Tfkesdra* Tfkesdra::Create(const CommandLine& cmd) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = Proc;
-    cls.hInstance = GetModuleHandleA(nullptr);
-    cls.hIcon = LoadIconA(cls.hInstance, "MAINICON");
-    cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    cls.lpszClassName = kClassName;
-    registered = RegisterClassA(&cls) != 0;
-  }
+  RegisterFormClass(kClassName, Proc);
   auto* form = new Tfkesdra;
   form->commandLine_ = &cmd;
   // Owned by the application window, with a task-bar button of its own.

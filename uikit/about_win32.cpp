@@ -122,22 +122,10 @@ LRESULT CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void RegisterAboutClass() {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSA cls = {};
-  cls.lpfnWndProc = AboutProc;
-  cls.hInstance = GetModuleHandleA(nullptr);
-  cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  cls.lpszClassName = kAboutClass;
-  registered = RegisterClassA(&cls) != 0;
-}
-
 }  // namespace
 
 void ShowAbout() {
-  RegisterAboutClass();
+  RegisterFormClass(kAboutClass, AboutProc);
   tfabout form;
   HWND owner = ApplicationWindow();
   form.window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kAboutClass,

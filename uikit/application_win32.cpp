@@ -28,6 +28,18 @@ int g_dpi = 0;
 
 }  // namespace
 
+void RegisterFormClass(const char* className, WNDPROC proc) {
+  WNDCLASSA cls = {};
+  cls.hInstance = GetModuleHandleA(nullptr);
+  if (GetClassInfoA(cls.hInstance, className, &cls)) return;
+  cls.lpfnWndProc = proc;
+  cls.hIcon = LoadIconA(cls.hInstance, "MAINICON");
+  cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  cls.lpszClassName = className;
+  RegisterClassA(&cls);
+}
+
 HWND ApplicationWindow() {
   if (g_application) return g_application;
   WNDCLASSA cls = {};

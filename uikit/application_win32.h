@@ -12,6 +12,9 @@
 
 // Created on first use; lives until the program ends.
 HWND ApplicationWindow();
+// Registers a window class of the program's forms (button-face background, arrow cursor,
+// the program's icon) once; later calls do nothing.
+void RegisterFormClass(const char* className, WNDPROC proc);
 HWND MainWindowHandle();  // null until the main window exists, and in hidden mode
 void SetMainWindowHandle(HWND window);
 

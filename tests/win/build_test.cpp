@@ -84,7 +84,7 @@ TEST_F(HiddenBuild, WritesACompleteFileWithoutAnyWindow) {
 
 TEST_F(HiddenBuild, RejectedInputShowsItsBoxAndEndsWithStatusOne) {
   const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "missing") + " setup.exe " + Quote(dir_ + "sfx.exe"));
-  ASSERT_EQ(r.boxes.size(), 1u);
+  ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode << (r.timedOut ? ", timed out" : "");
   EXPECT_EQ(r.boxes[0].caption, "Error");
   EXPECT_EQ(r.boxes[0].text, "Source directory does not exist\r\n\r\n" + dir_ + "missing\\");
   EXPECT_EQ(r.exitCode, 1u);

@@ -5,7 +5,7 @@ target_include_directories(win_ui_driver PUBLIC ${CMAKE_SOURCE_DIR}/tests/win)
 add_executable(win_ui_test tests/win/ui_test.cpp)
 target_link_libraries(win_ui_test PRIVATE win_ui_driver win_harness gtest gtest_main ${KESDRA_STATIC_LINK})
 add_dependencies(win_ui_test kesdra)
-add_test(NAME win_ui_test COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_ui_test>
+add_test(NAME win_ui_test COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_ui_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(win_ui_test PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
 
@@ -18,7 +18,7 @@ add_executable(win_messagebox_test tests/win/messagebox_test.cpp uikit/messagebo
   uikit/application_win32.cpp uikit/u_captions.cpp)
 target_link_libraries(win_messagebox_test PRIVATE win_ui_driver kesdra_core gtest gtest_main ${KESDRA_STATIC_LINK})
 add_test(NAME win_messagebox_test
-         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_messagebox_test>
+         COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_messagebox_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(win_messagebox_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 
@@ -28,6 +28,6 @@ target_link_libraries(win_shell_test PRIVATE win_ui_driver win_harness kesdra_co
   ole32 ${KESDRA_STATIC_LINK})
 add_dependencies(win_shell_test kesdra)
 add_test(NAME win_shell_test
-         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${KESDRA_WINE_RUN} $<TARGET_FILE:win_shell_test>
+         COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_shell_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(win_shell_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)

@@ -62,11 +62,18 @@ class ProducedFile {
   const PayloadSource& source() const { return source_; }
 
  private:
+  // Reads that follow each other need no seek: a seek would throw away stdio's buffer, and
+  // extraction reads the payload front to back.
   static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
-    FILE* f = static_cast<ProducedFile*>(context)->file_.get();
-    return fseeko(f, pos, SEEK_SET) == 0 && std::fread(buffer, 1, count, f) == static_cast<size_t>(count);
+    auto* self = static_cast<ProducedFile*>(context);
+    FILE* f = self->file_.get();
+    if (pos != self->position_ && fseeko(f, pos, SEEK_SET) != 0) return false;
+    const bool ok = std::fread(buffer, 1, count, f) == static_cast<size_t>(count);
+    self->position_ = ok ? pos + count : -1;
+    return ok;
   }
   FilePtr file_;
+  int64_t position_ = -1;
   PayloadSource source_{};
 };
 
@@ -196,7 +203,12 @@ std::string HostPath(const std::string& dir, const std::string& storedName) {
   return path;
 }
 
-bool MakeDirs(const std::string& path) {
+// Creates the folders above `path`. Entries of one folder come together, so the caller keeps
+// the folder of the previous entry in `lastFolder` and it is not asked for again.
+bool MakeDirs(const std::string& path, std::string* lastFolder) {
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (folder == *lastFolder) return true;
+  *lastFolder = folder;
   for (size_t i = 1; i < path.size(); ++i) {
     if (path[i] != '/') continue;
 #ifdef _WIN32
@@ -234,9 +246,10 @@ int Extract(const std::string& path, const std::string& dir, std::ostream& out, 
   Payload payload;
   // The walk has checked every name before anything is written.
   if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
+  std::string lastFolder;
   for (const Entry& e : payload.entries) {
     const std::string target = HostPath(dir, e.name);
-    MakeDirs(target);
+    MakeDirs(target, &lastFolder);
     FilePtr output(std::fopen(target.c_str(), "wb"));
     if (!output) return Fail(err, target, std::strerror(errno));
     const PayloadFault fault = ReadEntryData(file.source(), e, [&](const unsigned char* data, int32_t n) {

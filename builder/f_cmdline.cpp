@@ -20,7 +20,7 @@ std::string UsageText() {
   return text;
 }
 
-class Tfcmdline {
+class Tfcmdline : public Form {
  public:
   void FormCreate() {
     HWND main = MainWindowHandle();
@@ -29,24 +29,22 @@ class Tfcmdline {
   }
 
   // Escape closes also from inside the memo, which would otherwise swallow it.
-  bool FormKeyDown(WPARAM key) {
-    if (key != VK_ESCAPE) return false;
+  bool FormKeyDown(UINT message, WPARAM key) {
+    if (message != WM_KEYDOWN || key != VK_ESCAPE) return false;
     modalResult_ = IDCANCEL;
     return true;
   }
 
   void Show() {
-    RegisterFormClass(kClassName, Proc);
-    window_ = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, kMsgCommandLineSupport,
-                              WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 1, 1, ApplicationWindow(), nullptr,
-                              GetModuleHandleA(nullptr), this);
-    if (!window_) return;
+    if (!CreateForm(kClassName, kMsgCommandLineSupport, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                    WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, ApplicationWindow()))
+      return;
     PlaceCentred(window_, 560, 320, MainWindowHandle());
     formFont_ = CreateUiFont("MS Sans Serif", 11, false, false);
     memoFont_ = CreateUiFont("Courier New", 13, false, false, true);  // a fixed pitch where it is missing
     CreateControls();
     FormCreate();
-    RunModal(window_, bclose_, &modalResult_, [this](WPARAM key) { return FormKeyDown(key); });
+    RunModal(window_, bclose_, &modalResult_, [this](UINT message, WPARAM key) { return FormKeyDown(message, key); });
     DestroyWindow(window_);
     DeleteObject(formFont_);
     DeleteObject(memoFont_);
@@ -62,12 +60,7 @@ class Tfcmdline {
                           288, 75, 25, formFont_);
   }
 
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-      SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<Tfcmdline*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {
       case WM_CTLCOLORSTATIC: {  // a read-only edit asks here: paint it on the button face
         HDC dc = reinterpret_cast<HDC>(wParam);
@@ -76,18 +69,18 @@ class Tfcmdline {
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
       }
       case WM_COMMAND:
-        if (form && LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) form->modalResult_ = IDCANCEL;
+        if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) modalResult_ = IDCANCEL;
         return 0;
       case WM_CLOSE:
-        if (form) form->modalResult_ = IDCANCEL;
+        modalResult_ = IDCANCEL;
         return 0;
       case DM_GETDEFID:
         return MAKELRESULT(IDCANCEL, DC_HASDEFID);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return Form::HandleMessage(message, wParam, lParam);
   }
 
-  HWND window_ = nullptr, mcmdline_ = nullptr, bclose_ = nullptr;
+  HWND mcmdline_ = nullptr, bclose_ = nullptr;
   HFONT formFont_ = nullptr, memoFont_ = nullptr;
   int modalResult_ = 0;
 };

@@ -72,14 +72,12 @@ void KeepClearOf(HWND left, HWND right) {
 }  // namespace
 
 Tfkesdra* Tfkesdra::Create(const CommandLine& cmd) {
-  RegisterFormClass(kClassName, Proc);
   auto* form = new Tfkesdra;
   form->commandLine_ = &cmd;
   // Owned by the application window, with a task-bar button of its own.
-  form->window_ = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kClassName, kResourceCaption,
-                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 0, 0, 1,
-                                  1, ApplicationWindow(), nullptr, GetModuleHandleA(nullptr), form);
-  if (!form->window_) {
+  if (!form->CreateForm(kClassName, kResourceCaption,
+                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+                        WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, ApplicationWindow())) {
     delete form;
     return nullptr;
   }
@@ -95,7 +93,7 @@ int Tfkesdra::Run() {
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
   SetFocus(bmake_);
-  const int status = RunMessageLoop(window_, [this](WPARAM key) { return FormKeyDown(key); });
+  const int status = RunMessageLoop(window_, [this](UINT, WPARAM key) { return FormKeyDown(key); });
   SetBuildHost(nullptr);
   return status;
 }
@@ -153,10 +151,20 @@ void Tfkesdra::FormCreate() {
 // Posted, not run: the build must start only after the window has been painted.
 void Tfkesdra::FormShow() { PostMessageA(window_, WM_AUTOMAKE, WM_AUTOMAKE, WM_AUTOMAKE); }
 
+// F1 with any modifier: with Alt it comes as a system key, which the preview sees too.
 bool Tfkesdra::FormKeyDown(WPARAM key) {
   if (key != VK_F1) return false;
   ShowAbout();
   return true;
+}
+
+// The dialog manager gives a focused Browse button the default frame and takes it from the
+// others, but does not hand it back when the focus moves on to a field: Make keeps it then.
+void Tfkesdra::KeepDefaultButtonFrame() {
+  for (HWND browse : {bsource_, bexefile_, btarget_})
+    if (GetWindowLongPtrA(browse, GWL_STYLE) & BS_DEFPUSHBUTTON) SendMessageA(browse, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  if (!(GetWindowLongPtrA(bmake_, GWL_STYLE) & BS_DEFPUSHBUTTON))
+    SendMessageA(bmake_, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 }
 
 bool Tfkesdra::FormCloseQuery() { return !IsWindowVisible(lwait_); }
@@ -164,6 +172,8 @@ bool Tfkesdra::FormCloseQuery() { return !IsWindowVisible(lwait_); }
 void Tfkesdra::bmakeClick() {
   // Pending messages run during a build; none of them may start a second one.
   if (!IsWindowEnabled(window_)) return;
+  // Disabled, the window loses the focus; it goes back to the control that had it.
+  const FocusKeeper focus;
   EnableWindow(window_, FALSE);
   std::string failure;
   bool failed = false;
@@ -174,7 +184,10 @@ void Tfkesdra::bmakeClick() {
     failure = e.what();
   }
   EnableWindow(window_, TRUE);
-  if (failed) MessageBoxA(window_, WithFullStop(failure).c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+  focus.Restore();
+  if (!failed) return;
+  MessageBoxA(window_, WithFullStop(failure).c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+  focus.Restore();
 }
 
 void Tfkesdra::bsourceClick() {
@@ -232,7 +245,8 @@ LRESULT Tfkesdra::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wParam), code = HIWORD(wParam);
-      if (id == kIdBmake && code == BN_CLICKED) bmakeClick();
+      if (code == EN_SETFOCUS) KeepDefaultButtonFrame();
+      else if (id == kIdBmake && code == BN_CLICKED) bmakeClick();
       else if (id == kIdBsource && code == BN_CLICKED) bsourceClick();
       else if (id == kIdBexefile && code == BN_CLICKED) bexefileClick();
       else if (id == kIdBtarget && code == BN_CLICKED) btargetClick();
@@ -257,14 +271,4 @@ LRESULT Tfkesdra::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
   }
   return DefWindowProcA(window_, message, wParam, lParam);
-}
-
-LRESULT CALLBACK Tfkesdra::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* form = reinterpret_cast<Tfkesdra*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (!form || !form->window_) return DefWindowProcA(window, message, wParam, lParam);
-  return form->HandleMessage(message, wParam, lParam);
 }

@@ -7,18 +7,18 @@
 #include <string>
 
 #include "builder/build_sfx.h"
+#include "uikit/application_win32.h"
 
 class CommandLine;
 
 // The private message that starts a build by itself once the window has been shown.
 constexpr UINT WM_AUTOMAKE = 0xD00;
 
-class Tfkesdra : public BuildHost {
+class Tfkesdra : public Form, public BuildHost {
  public:
   // Creates the (still hidden) main window; null when the window cannot be created.
   // In CommandLineMode the fields come from `cmd`, which must outlive the window.
   static Tfkesdra* Create(const CommandLine& cmd);
-  HWND Handle() const { return window_; }
   // Shows the window and runs the message loop until the application ends.
   int Run();
 
@@ -33,6 +33,7 @@ class Tfkesdra : public BuildHost {
   void FormCreate();
   void FormShow();
   bool FormKeyDown(WPARAM key);
+  void KeepDefaultButtonFrame();
   bool FormCloseQuery();
   void bmakeClick();
   void bsourceClick();
@@ -41,11 +42,9 @@ class Tfkesdra : public BuildHost {
   void lwebClick(HWND sender);
   void lcmdlineClick();
   void WMAutoMake(WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   const CommandLine* commandLine_ = nullptr;
-  HWND window_ = nullptr;
   HWND lsource_ = nullptr, ltarget_ = nullptr, lwait_ = nullptr, lexefile_ = nullptr, lweb_ = nullptr,
        lcmdline_ = nullptr, bmake_ = nullptr, esource_ = nullptr, bsource_ = nullptr, btarget_ = nullptr,
        etarget_ = nullptr, eexefile_ = nullptr, bexefile_ = nullptr;

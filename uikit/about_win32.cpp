@@ -40,29 +40,51 @@ std::string VersionRowText() {
   }
 }
 
-// The box's own state for the time it is shown.
-struct tfabout {
-  HWND window = nullptr;
+// Our links are longer than the box was drawn for: widen it rather than cut them off.
+void WidenToFitLabels(HWND window);
+
+// The box, built afresh each time it is shown.
+class tfabout : public Form {
+ public:
+  void Show() {
+    if (!CreateForm(kAboutClass, Captions[CurrentLanguage].AboutCaption, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                    WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, ApplicationWindow()))
+      return;
+    PlaceCentred(window_, 264, 208, MainWindowHandle());
+    titleFont = CreateUiFont("MS Sans Serif", 19, true, false);    // 14 points
+    versionFont = CreateUiFont("MS Sans Serif", 13, true, false);  // 10 points
+    plainFont = CreateUiFont("MS Sans Serif", 11, false, false);   // 8 points
+    linkFont = CreateUiFont("MS Sans Serif", 11, false, true);
+    CreateControls();
+    WidenToFitLabels(window_);
+    RunModal(window_, GetDlgItem(window_, IDOK), &modalResult, nullptr);
+    DestroyWindow(window_);
+    DeleteFonts();
+  }
+
+ private:
   int modalResult = 0;
   HFONT titleFont = nullptr, versionFont = nullptr, plainFont = nullptr, linkFont = nullptr;
 
   void webclick(HWND sender) { ShellOpen(WindowText(sender)); }
   void emailclick(HWND sender) { ShellOpen("mailto:" + WindowText(sender)); }
 
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
   void CreateControls() {
     const CaptionSet& texts = Captions[CurrentLanguage];
-    CreateLabel(window, 101, ApplicationTitle(), 64, 16, titleFont);
-    CreateLabel(window, 102, VersionRowText(), 64, 45, versionFont);
-    CreateLabel(window, 103, texts.TermsLine, 64, 72, plainFont);
-    CreateLabel(window, 104, CopyrightText(texts.CopyrightLine, ProgramYear()), 64, 96, plainFont);
-    CreateLabel(window, 105, std::string(texts.WebWord) + ":", 64, 116, plainFont);
-    CreateLinkLabel(window, kIdWebLink, std::string(kMakerWebAddress) + "/" + AboutWebPage, 104, 116, linkFont,
+    CreateLabel(window_, 101, ApplicationTitle(), 64, 16, titleFont);
+    CreateLabel(window_, 102, VersionRowText(), 64, 45, versionFont);
+    CreateLabel(window_, 103, texts.TermsLine, 64, 72, plainFont);
+    CreateLabel(window_, 104, CopyrightText(texts.CopyrightLine, ProgramYear()), 64, 96, plainFont);
+    CreateLabel(window_, 105, std::string(texts.WebWord) + ":", 64, 116, plainFont);
+    CreateLinkLabel(window_, kIdWebLink, std::string(kMakerWebAddress) + "/" + AboutWebPage, 104, 116, linkFont,
                     kLinkBlue);
-    CreateLabel(window, 107, std::string(texts.EmailWord) + ":", 64, 136, plainFont);
-    CreateLinkLabel(window, kIdEmailLink, kMakerEmailAddress, 104, 136, linkFont, kLinkBlue);
-    CreateChild(window, "BUTTON", texts.OkCaption, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDOK, 96, 168, 75,
+    CreateLabel(window_, 107, std::string(texts.EmailWord) + ":", 64, 136, plainFont);
+    CreateLinkLabel(window_, kIdEmailLink, kMakerEmailAddress, 104, 136, linkFont, kLinkBlue);
+    CreateChild(window_, "BUTTON", texts.OkCaption, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, IDOK, 96, 168, 75,
                 25, plainFont);
-    HWND icon = CreateChild(window, "STATIC", "", WS_VISIBLE | SS_ICON, 0, kIdIcon, 16, 16, 32, 32, nullptr);
+    HWND icon = CreateChild(window_, "STATIC", "", WS_VISIBLE | SS_ICON, 0, kIdIcon, 16, 16, 32, 32, nullptr);
     HICON picture = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
     SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(picture ? picture : LoadIcon(nullptr, IDI_APPLICATION)),
                  0);
@@ -74,7 +96,6 @@ struct tfabout {
   }
 };
 
-// Our links are longer than the box was drawn for: widen it rather than cut them off.
 BOOL CALLBACK WidestRight(HWND child, LPARAM data) {
   RECT r;
   GetWindowRect(child, &r);
@@ -98,49 +119,31 @@ void WidenToFitLabels(HWND window) {
                frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-LRESULT CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* form = reinterpret_cast<tfabout*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+LRESULT tfabout::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT handled = 0;
-  if (form && HandleLabelMessage(window, message, wParam, lParam, &handled)) return handled;
+  if (HandleLabelMessage(window_, message, wParam, lParam, &handled)) return handled;
   switch (message) {
     case WM_COMMAND:
-      if (!form) break;
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        form->modalResult = IDOK;  // the one button is both default and cancel: OK either way
+        modalResult = IDOK;  // the one button is both default and cancel: OK either way
       } else if (HIWORD(wParam) == STN_CLICKED && LOWORD(wParam) == kIdWebLink) {
-        form->webclick(reinterpret_cast<HWND>(lParam));
+        webclick(reinterpret_cast<HWND>(lParam));
       } else if (HIWORD(wParam) == STN_CLICKED && LOWORD(wParam) == kIdEmailLink) {
-        form->emailclick(reinterpret_cast<HWND>(lParam));
+        emailclick(reinterpret_cast<HWND>(lParam));
       }
       return 0;
     case WM_CLOSE:
-      if (form) form->modalResult = IDCANCEL;
+      modalResult = IDCANCEL;
       return 0;
     case DM_GETDEFID:
       return MAKELRESULT(IDOK, DC_HASDEFID);
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return Form::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace
 
 void ShowAbout() {
-  RegisterFormClass(kAboutClass, AboutProc);
   tfabout form;
-  HWND owner = ApplicationWindow();
-  form.window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kAboutClass,
-                                Captions[CurrentLanguage].AboutCaption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 1, 1,
-                                owner, nullptr, GetModuleHandleA(nullptr), nullptr);
-  if (!form.window) return;
-  SetWindowLongPtrA(form.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&form));
-  PlaceCentred(form.window, 264, 208, MainWindowHandle());
-  form.titleFont = CreateUiFont("MS Sans Serif", 19, true, false);    // 14 points
-  form.versionFont = CreateUiFont("MS Sans Serif", 13, true, false);  // 10 points
-  form.plainFont = CreateUiFont("MS Sans Serif", 11, false, false);   // 8 points
-  form.linkFont = CreateUiFont("MS Sans Serif", 11, false, true);
-  form.CreateControls();
-  WidenToFitLabels(form.window);
-  RunModal(form.window, GetDlgItem(form.window, IDOK), &form.modalResult, nullptr);
-  DestroyWindow(form.window);
-  form.DeleteFonts();
+  form.Show();
 }

@@ -16,8 +16,11 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARA
 // The window under the mouse or owning the key: is it `form` or one of its controls?
 bool BelongsTo(HWND form, HWND window) { return window == form || IsChild(form, window); }
 
+bool IsKeyPress(UINT message) { return message == WM_KEYDOWN || message == WM_SYSKEYDOWN; }
+
 void Dispatch(MSG& msg, HWND form, const KeyPreview& keyPreview) {
-  if (form && msg.message == WM_KEYDOWN && BelongsTo(form, msg.hwnd) && keyPreview && keyPreview(msg.wParam))
+  if (form && IsKeyPress(msg.message) && BelongsTo(form, msg.hwnd) && keyPreview &&
+      keyPreview(msg.message, msg.wParam))
     return;
   if (form && IsWindow(form) && IsDialogMessageA(form, &msg)) return;
   TranslateMessage(&msg);
@@ -25,8 +28,6 @@ void Dispatch(MSG& msg, HWND form, const KeyPreview& keyPreview) {
 }
 
 int g_dpi = 0;
-
-}  // namespace
 
 void RegisterFormClass(const char* className, WNDPROC proc) {
   WNDCLASSA cls = {};
@@ -38,6 +39,34 @@ void RegisterFormClass(const char* className, WNDPROC proc) {
   cls.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   cls.lpszClassName = className;
   RegisterClassA(&cls);
+}
+
+}  // namespace
+
+bool Form::CreateForm(const char* className, const char* caption, DWORD style, DWORD exStyle, HWND owner) {
+  RegisterFormClass(className, Proc);
+  return CreateWindowExA(exStyle, className, caption, style, 0, 0, 1, 1, owner, nullptr, GetModuleHandleA(nullptr),
+                         this) != nullptr;
+}
+
+LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    form->window_ = window;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (!form) return DefWindowProcA(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+  return form->HandleMessage(message, wParam, lParam);
+}
+
+void FocusKeeper::Restore() const {
+  if (focus_ && IsWindow(focus_) && IsWindowEnabled(focus_) && IsWindowVisible(focus_)) SetFocus(focus_);
 }
 
 HWND ApplicationWindow() {
@@ -114,6 +143,7 @@ int RunMessageLoop(HWND mainWindow, const KeyPreview& keyPreview) {
 
 int RunModal(HWND form, HWND initialFocus, int* modalResult, const KeyPreview& keyPreview) {
   HWND previouslyActive = GetActiveWindow();
+  const FocusKeeper focus;
   const std::vector<HWND> disabled = DisableTaskWindows(form);
   *modalResult = 0;
   ShowWindow(form, SW_SHOW);
@@ -133,6 +163,7 @@ int RunModal(HWND form, HWND initialFocus, int* modalResult, const KeyPreview& k
   EnableTaskWindows(disabled);
   if (IsWindow(form)) ShowWindow(form, SW_HIDE);
   if (previouslyActive && IsWindow(previouslyActive)) SetActiveWindow(previouslyActive);
+  focus.Restore();
   return *modalResult;
 }
 

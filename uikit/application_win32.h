@@ -12,9 +12,40 @@
 
 // Created on first use; lives until the program ends.
 HWND ApplicationWindow();
-// Registers a window class of the program's forms (button-face background, arrow cursor,
-// the program's icon) once; later calls do nothing.
-void RegisterFormClass(const char* className, WNDPROC proc);
+
+// A window of the program with a C++ object behind it. The object is attached as the
+// window is created and sees all of its messages from then on, until it is destroyed.
+class Form {
+ public:
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+  HWND Handle() const { return window_; }
+
+ protected:
+  Form() = default;
+  virtual ~Form() = default;
+  // Registers `className` on first use (button-face background, arrow cursor, the program's
+  // icon) and creates the window at (0, 0), one pixel in size; false when that fails.
+  bool CreateForm(const char* className, const char* caption, DWORD style, DWORD exStyle, HWND owner);
+  // Every message of the window; the default is the system's handling.
+  virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND window_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// Remembers the control that has the keyboard focus and gives it back: a window that is
+// disabled while it holds the focus loses it, and nothing returns it by itself.
+class FocusKeeper {
+ public:
+  FocusKeeper() : focus_(GetFocus()) {}
+  void Restore() const;
+
+ private:
+  HWND focus_;
+};
 HWND MainWindowHandle();  // null until the main window exists, and in hidden mode
 void SetMainWindowHandle(HWND window);
 
@@ -31,13 +62,14 @@ void TerminateApplication();
 std::vector<HWND> DisableTaskWindows(HWND except);
 void EnableTaskWindows(const std::vector<HWND>& windows);
 
-// Key preview: sees WM_KEYDOWN for the form and its controls first; true consumes the key.
-using KeyPreview = std::function<bool(WPARAM key)>;
+// Key preview: sees the key presses for the form and its controls first, WM_KEYDOWN and
+// WM_SYSKEYDOWN (a key pressed with Alt, and F10); true consumes the key.
+using KeyPreview = std::function<bool(UINT message, WPARAM key)>;
 
 // Runs the program's message loop until it is asked to end; returns the exit status.
 int RunMessageLoop(HWND mainWindow, const KeyPreview& keyPreview);
 // Shows `form` modally: the other windows are disabled until *modalResult becomes non-zero
-// (a WM_CLOSE sets it to IDCANCEL through HandleModalClose). The caller destroys the form.
+// (the form's handler sets it). The focus goes back to where it was. The caller destroys the form.
 int RunModal(HWND form, HWND initialFocus, int* modalResult, const KeyPreview& keyPreview);
 
 // 96-DPI pixels in the system's font resolution.

@@ -25,6 +25,10 @@ enum ControlId : int {
   kIdBmake, kIdEsource, kIdBsource, kIdBtarget, kIdEtarget, kIdEexefile, kIdBexefile,
 };
 
+// Posted when a field gets the focus: the default frame is settled after the dialog
+// manager has finished moving the focus.
+constexpr UINT WM_DEFAULTFRAME = WM_AUTOMAKE + 1;
+
 const COLORREF kLinkBlue = RGB(0, 0, 255);
 const COLORREF kWaitRed = RGB(255, 0, 0);
 
@@ -159,8 +163,10 @@ bool Tfkesdra::FormKeyDown(WPARAM key) {
 }
 
 // The dialog manager gives a focused Browse button the default frame and takes it from the
-// others, but does not hand it back when the focus moves on to a field: Make keeps it then.
+// others, but does not hand it back when the focus moves on to a field: Make gets it then.
 void Tfkesdra::KeepDefaultButtonFrame() {
+  HWND focus = GetFocus();
+  if (focus != esource_ && focus != eexefile_ && focus != etarget_) return;
   for (HWND browse : {bsource_, bexefile_, btarget_})
     if (GetWindowLongPtrA(browse, GWL_STYLE) & BS_DEFPUSHBUTTON) SendMessageA(browse, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
   if (!(GetWindowLongPtrA(bmake_, GWL_STYLE) & BS_DEFPUSHBUTTON))
@@ -245,7 +251,7 @@ LRESULT Tfkesdra::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wParam), code = HIWORD(wParam);
-      if (code == EN_SETFOCUS) KeepDefaultButtonFrame();
+      if (code == EN_SETFOCUS) PostMessageA(window_, WM_DEFAULTFRAME, 0, 0);
       else if (id == kIdBmake && code == BN_CLICKED) bmakeClick();
       else if (id == kIdBsource && code == BN_CLICKED) bsourceClick();
       else if (id == kIdBexefile && code == BN_CLICKED) bexefileClick();
@@ -261,6 +267,9 @@ LRESULT Tfkesdra::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_AUTOMAKE:
       WMAutoMake(wParam, lParam);
+      return 0;
+    case WM_DEFAULTFRAME:
+      KeepDefaultButtonFrame();
       return 0;
     case WM_CLOSE:
       if (FormCloseQuery()) DestroyWindow(window_);

@@ -7,7 +7,8 @@
 #include <functional>
 #include <thread>
 
-#include "ui/ui_driver.h"
+#include "harness.h"
+#include "ui_driver.h"
 #include "uikit/application_win32.h"
 #include "uikit/messageboxes.h"
 
@@ -15,32 +16,8 @@ namespace {
 
 DWORD g_uiThread = 0;
 
-struct BoxSearch {
-  HWND except;
-  HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<BoxSearch*>(data);
-  if (window != search->except && IsWindowVisible(window) && ui::ClassOf(window) == "#32770") {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // A visible box of the interface thread other than `except`; null after the deadline.
-HWND WaitForBox(HWND except = nullptr) {
-  BoxSearch search{except, nullptr};
-  ui::WaitUntil(
-      [&] {
-        search.found = nullptr;
-        EnumThreadWindows(g_uiThread, FindBox, reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-      },
-      10000);
-  return search.found;
-}
+HWND WaitForBox(HWND except = nullptr) { return harness::WaitForBoxOfThread(g_uiThread, except, 10000); }
 
 // Runs `watch` on its own thread while the interface thread shows a box through `show`.
 void WithWatcher(const std::function<void()>& show, const std::function<void()>& watch) {
@@ -72,19 +49,19 @@ TEST_F(MessageBoxes, CaptionsButtonsAndOwner) {
               [] {
                 HWND box = WaitForBox();
                 ASSERT_NE(box, nullptr);
-                const ui::Box seen = ui::ReadBox(box);
+                const harness::BoxSeen seen = harness::ReadBox(box);
                 EXPECT_EQ(seen.caption, "Error");
                 EXPECT_EQ(seen.text, "Source directory does not exist\r\n\r\nC:\\x\\");
                 EXPECT_FALSE(seen.yesNo);
                 EXPECT_EQ(GetWindow(box, GW_OWNER), ApplicationWindow());
-                ui::Answer(box, IDOK);
+                harness::Answer(box, IDOK);
               });
   WithWatcher([] { ShowInfo("SFX module has been successfully created"); },
               [] {
                 HWND box = WaitForBox();
                 ASSERT_NE(box, nullptr);
-                EXPECT_EQ(ui::ReadBox(box).caption, "Information");
-                ui::Answer(box, IDOK);
+                EXPECT_EQ(harness::ReadBox(box).caption, "Information");
+                harness::Answer(box, IDOK);
               });
 }
 
@@ -95,13 +72,13 @@ TEST_F(MessageBoxes, EnterAnswersTheDefaultButton) {
                 [&] {
                   HWND box = WaitForBox();
                   ASSERT_NE(box, nullptr);
-                  const ui::Box seen = ui::ReadBox(box);
+                  const harness::BoxSeen seen = harness::ReadBox(box);
                   EXPECT_EQ(seen.caption, "Confirmation");
                   EXPECT_TRUE(seen.yesNo);
                   EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
                   HWND expected = GetDlgItem(box, defaultYes ? IDYES : IDNO);
                   HWND focused = nullptr;
-                  ui::WaitUntil(
+                  harness::WaitUntil(
                       [&] {
                         GUITHREADINFO info = {};
                         info.cbSize = sizeof info;
@@ -109,7 +86,7 @@ TEST_F(MessageBoxes, EnterAnswersTheDefaultButton) {
                         return focused == expected;
                       },
                       5000);
-                  ui::PressKey(focused ? focused : box, VK_RETURN);
+                  harness::PressKey(focused ? focused : box, VK_RETURN);
                 });
     EXPECT_EQ(answer, defaultYes);
   }
@@ -118,10 +95,13 @@ TEST_F(MessageBoxes, EnterAnswersTheDefaultButton) {
 TEST_F(MessageBoxes, OtherWindowsAreDisabledAndTopMostsLiftedUntilTheOuterBoxCloses) {
   SetActiveWindow(other_);
   std::atomic<bool> innerShown{false};
+  static std::atomic<bool> innerReturned;
+  innerReturned = false;
   // The inner box opens from inside the outer box's message loop, as nested boxes do.
   SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     ShowInfo("inner");
+    innerReturned = true;
   });
   WithWatcher([] { ShowError("outer"); },
               [&] {
@@ -132,11 +112,10 @@ TEST_F(MessageBoxes, OtherWindowsAreDisabledAndTopMostsLiftedUntilTheOuterBoxClo
                 innerShown = true;
                 EXPECT_FALSE(IsTopMost(topMost_));
                 EXPECT_FALSE(IsWindowEnabled(other_));
-                ui::Answer(inner, IDOK);
-                ui::WaitUntil([&] { return !IsWindow(inner); }, 5000);
-                Sleep(100);
+                harness::Answer(inner, IDOK);
+                EXPECT_TRUE(harness::WaitUntil([&] { return innerReturned.load(); }, 5000));
                 EXPECT_FALSE(IsTopMost(topMost_)) << "restored while the outer box is still up";
-                ui::Answer(outer, IDOK);
+                harness::Answer(outer, IDOK);
               });
   EXPECT_TRUE(innerShown);
   EXPECT_TRUE(IsTopMost(topMost_));

@@ -7,31 +7,14 @@
 #include "harness.h"
 // After windows.h, which the harness brings.
 #include <commctrl.h>
-#include "ui/ui_driver.h"
+#include "ui_driver.h"
 #include "uikit/shell.h"
 
 namespace {
 
 DWORD g_uiThread = 0;
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM data) {
-  if (IsWindowVisible(window) && ui::ClassOf(window) == "#32770") {
-    *reinterpret_cast<HWND*>(data) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitForDialog() {
-  HWND found = nullptr;
-  ui::WaitUntil(
-      [&] {
-        EnumThreadWindows(g_uiThread, FindDialog, reinterpret_cast<LPARAM>(&found));
-        return found != nullptr;
-      },
-      15000);
-  return found;
-}
+HWND WaitForDialog() { return harness::WaitForBoxOfThread(g_uiThread); }
 
 // Same process, so the item's text buffer can be handed over directly.
 std::string SelectedItemText(HWND tree) {
@@ -89,8 +72,8 @@ TEST_F(FolderBrowser, OpensAtTheGivenFolderAndReturnsItOnOk) {
     HWND tree = FindWindowExA(dialog, nullptr, "SysTreeView32", nullptr);
     ASSERT_NE(tree, nullptr);
     const std::string name = dir_.substr(dir_.rfind('\\', dir_.size() - 2) + 1, dir_.size() - 1 - (dir_.rfind('\\', dir_.size() - 2) + 1));
-    EXPECT_TRUE(ui::WaitUntil([&] { return SelectedItemText(tree) == name; }, 10000)) << SelectedItemText(tree);
-    ui::Answer(dialog, IDOK);
+    EXPECT_TRUE(harness::WaitUntil([&] { return SelectedItemText(tree) == name; }, 10000)) << SelectedItemText(tree);
+    harness::Answer(dialog, IDOK);
   });
   chosen = BrowseForDirectory(&directory);
   watcher.join();
@@ -106,7 +89,7 @@ TEST_F(FolderBrowser, CancelLeavesAMissingFolderEmpty) {
   std::thread watcher([&] {
     HWND dialog = WaitForDialog();
     ASSERT_NE(dialog, nullptr);
-    ui::Answer(dialog, IDCANCEL);
+    harness::Answer(dialog, IDCANCEL);
   });
   chosen = BrowseForDirectory(&directory);
   watcher.join();

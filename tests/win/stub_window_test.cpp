@@ -46,6 +46,24 @@ std::vector<COLORREF> Capture(const RECT& r) {
   return pixels;
 }
 
+// The window's pixels once it has been drawn again after the box moved off it: the bar's
+// row shows only the bar's two colours, and two looks in a row agree.
+std::vector<COLORREF> CaptureWhenDrawn(const RECT& r) {
+  const COLORREF filled = GetSysColor(COLOR_ACTIVECAPTION), empty = GetSysColor(COLOR_WINDOW);
+  std::vector<COLORREF> last, now;
+  WaitUntil(
+      [&] {
+        last = now;
+        now = Capture(r);
+        if (now.size() != 320u * 96u || now != last) return false;
+        for (int x = 17; x <= 303; ++x)
+          if (now[78 * 320 + x] != filled && now[78 * 320 + x] != empty) return false;
+        return true;
+      },
+      5000);
+  return now;
+}
+
 // A title line drawn the way the window is described: 16-pixel "MS Sans Serif" at (16, 12)
 // in window-text colour on the button face.
 std::vector<COLORREF> RenderTitle(const char* text) {
@@ -82,11 +100,11 @@ int TitleDifferences(const std::vector<COLORREF>& a, const std::vector<COLORREF>
   return differences;
 }
 
-std::string UnixPath(std::string windowsPath) {
-  if (windowsPath.size() > 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':')
-    windowsPath.erase(0, 2);
-  for (char& c : windowsPath) c = c == '\\' ? '/' : c;
-  return windowsPath;
+// A PNG file ends with its IEND chunk: no longer being written.
+bool IsWholePng(const std::string& bytes) {
+  static const char kEnd[] = "IEND\xAE\x42\x60\x82";
+  return bytes.size() > 8 + 12 && bytes.compare(0, 4, "\x89PNG") == 0 &&
+         bytes.compare(bytes.size() - 8, 8, kEnd, 8) == 0;
 }
 
 // Keeps a screenshot of the whole screen as a test artefact: a 24-bit BMP of the screen as
@@ -124,19 +142,11 @@ bool SaveScreenshot(const std::string& pngName) {
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
 
-  std::string cmd = "convert " + UnixPath(bmpPath) + " " + UnixPath(pngPath);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA("Z:\\usr\\bin\\convert", &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  // The handle of a Linux process tells nothing about its end: wait for its output.
-  for (int i = 0; i < 200 && !Exists(pngPath); ++i) Sleep(50);
-  Sleep(200);
+  if (!StartLinuxProgram("/usr/bin/convert", UnixPath(bmpPath) + " " + UnixPath(pngPath))) return false;
+  // The handle of a Linux process tells nothing about its end: wait for its whole output.
+  const bool written = WaitUntil([&] { return IsWholePng(ReadFile(pngPath)); }, 15000);
   DeleteFileA(bmpPath.c_str());
-  return Exists(pngPath);
+  return written;
 }
 
 class StubWindowTest : public ::testing::Test {
@@ -196,8 +206,7 @@ class StubWindowTest : public ::testing::Test {
       // The box is centred like the window: move it aside, let the window repaint, look.
       if (HWND box = FindWindowA("#32770", nullptr)) SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
       RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-      Sleep(300);
-      seen.pixels = Capture(seen.rect);
+      seen.pixels = CaptureWhenDrawn(seen.rect);
       if (!screenshot.empty()) EXPECT_TRUE(SaveScreenshot(screenshot));
       return IDOK;
     });

@@ -11,7 +11,7 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_library(win_harness STATIC tests/win/harness/harness.cpp)
+add_library(win_harness STATIC tests/win/harness/harness.cpp tests/win/harness/ui_driver.cpp)
 target_include_directories(win_harness PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/win/harness)
 
 set(KESDRA_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)

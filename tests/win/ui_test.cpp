@@ -5,16 +5,9 @@
 #include <cstdio>
 
 #include "harness.h"
-#include "ui/ui_driver.h"
+#include "ui_driver.h"
 
-using harness::Exists;
-using harness::ProgramDir;
-using harness::Quote;
-using harness::ReadFile;
-using harness::RemoveTree;
-using harness::TempDir;
-using harness::WriteFile;
-using namespace ui;
+using namespace harness;
 
 namespace {
 
@@ -119,12 +112,12 @@ class Builder : public ::testing::Test {
   }
 
   // Presses Make, expects one box with this text, answers it and returns what it was.
-  Box MakeAndAnswer(RunningProgram& program, const MainWindow& w, int answer = IDOK) {
+  BoxSeen MakeAndAnswer(RunningProgram& program, const MainWindow& w, int answer = IDOK) {
     Click(w.bmake);
     HWND box = program.WaitForBox();
     EXPECT_NE(box, nullptr);
-    if (!box) return Box();
-    const Box seen = ReadBox(box);
+    if (!box) return BoxSeen();
+    const BoxSeen seen = ReadBox(box);
     Answer(box, answer);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
     return seen;
@@ -141,6 +134,13 @@ class Builder : public ::testing::Test {
     EXPECT_EQ(Text(w.esource), source);
     EXPECT_EQ(Text(w.eexefile), exe);
     EXPECT_EQ(Text(w.etarget), target);
+  }
+
+  // The keyboard focus is back in the control that had it.
+  void ExpectFocusBackOn(const RunningProgram& program, HWND control) {
+    EXPECT_TRUE(WaitUntil([&] { return program.FocusedControl() == control; }, 5000))
+        << "focus on " << program.FocusedControl() << " (" << Text(program.FocusedControl()) << "), not " << control
+        << " (" << Text(control) << ")";
   }
 
   void CloseAndExpectExit(RunningProgram& program, const MainWindow& w) {
@@ -207,7 +207,7 @@ TEST_F(Builder, MakeButtonBuildsSavesTheFieldsAndEndsTheProgram) {
   RunningProgram program;
   const MainWindow w = Open(program);
   Fill(w, "  " + dir_ + "src  ", " setup.exe ", target_ + " ");
-  const Box box = MakeAndAnswer(program, w);
+  const BoxSeen box = MakeAndAnswer(program, w);
   EXPECT_EQ(box.caption, "Information");
   EXPECT_EQ(box.text, "SFX module has been successfully created");
   EXPECT_EQ(program.WaitForExit(), 0u);
@@ -239,10 +239,11 @@ TEST_F(Builder, RejectedInputsKeepTheWindowAndItsFields) {
   const MainWindow w = Open(program);
 
   Fill(w, dir_ + "nowhere", "setup.exe", target_);
-  Box box = MakeAndAnswer(program, w);
+  BoxSeen box = MakeAndAnswer(program, w);
   EXPECT_EQ(box.caption, "Error");
   EXPECT_EQ(box.text, "Source directory does not exist\r\n\r\n" + dir_ + "nowhere\\");
   ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
+  ExpectFocusBackOn(program, w.bmake);
 
   Fill(w, source_, "nope.exe", target_);
   box = MakeAndAnswer(program, w);
@@ -265,7 +266,7 @@ TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
   Click(w.bmake);
   HWND box = program.WaitForBox();
   ASSERT_NE(box, nullptr);
-  const Box seen = ReadBox(box);
+  const BoxSeen seen = ReadBox(box);
   EXPECT_EQ(seen.caption, "Confirmation");
   EXPECT_EQ(seen.text, "Target file already exists\r\nOverwrite?");
   EXPECT_TRUE(seen.yesNo);
@@ -278,6 +279,7 @@ TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
   PressKey(program.FocusedControl(), VK_RETURN);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
   ExpectIdleWith(w, source_, "setup.exe", target_);
+  ExpectFocusBackOn(program, w.bmake);
   EXPECT_EQ(ReadFile(target_), "precious");
   CloseAndExpectExit(program, w);
 }
@@ -288,10 +290,11 @@ TEST_F(Builder, FailureDuringTheBuildIsShownAndTheWindowStays) {
   RunningProgram program;
   const MainWindow w = Open(program);
   Fill(w, source_, "setup.exe", target);
-  const Box box = MakeAndAnswer(program, w);
+  const BoxSeen box = MakeAndAnswer(program, w);
   EXPECT_EQ(box.caption, "Kesdra 1.0");  // the application title
   EXPECT_NE(box.text.find("blocker"), std::string::npos) << box.text;
   ExpectIdleWith(w, source_, "setup.exe", target);
+  ExpectFocusBackOn(program, w.bmake);
   CloseAndExpectExit(program, w);
 }
 
@@ -305,8 +308,9 @@ TEST_F(Builder, CloseIsRefusedWhileTheBusyNoticeShows) {
   EXPECT_FALSE(IsWindowVisible(w.lweb));
   EXPECT_FALSE(IsWindowVisible(w.lcmdline));
   EXPECT_FALSE(IsWindowEnabled(w.form));
-  PostMessageA(w.form, WM_CLOSE, 0, 0);
-  Sleep(200);
+  // Sent, not posted: it returns once the window has handled the request.
+  DWORD_PTR ignored = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(w.form, WM_CLOSE, 0, 0, SMTO_NORMAL, 20000, &ignored));
   ASSERT_TRUE(w.Busy()) << "the build ended too early to tell";  // the request met the notice
   HWND box = program.WaitForBox(60000);
   ASSERT_NE(box, nullptr);
@@ -377,6 +381,7 @@ TEST_F(Builder, CommandLineModeRejectedKeepsTheFieldsAndSavesNothing) {
   Answer(box, IDOK);
   const MainWindow w(program.WaitForWindow("Tfkesdra"));
   ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
+  ExpectFocusBackOn(program, w.bmake);
   // A second try from the same window, still without saving.
   Fill(w, source_, "setup.exe", target_);
   Click(w.bmake);
@@ -418,24 +423,53 @@ void ExpectAboutBox(RunningProgram& program) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 10000));
 }
 
-TEST_F(Builder, F1OpensTheAboutBoxWithAndWithoutShift) {
+TEST_F(Builder, F1WithAnyModifierOpensTheAboutBoxAndTheFocusComesBack) {
   RunningProgram program;
   const MainWindow w = Open(program);
   PressKey(w.esource, VK_F1);
   ExpectAboutBox(program);
   EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+  ExpectFocusBackOn(program, w.bmake);
 
-  // Real key strokes this time, Shift held, to the focused control of the main window.
-  SetForegroundWindow(w.form);
-  WaitUntil([&] { return GetForegroundWindow() == w.form; }, 3000);
-  TypeKeys({VK_SHIFT, VK_F1});
-  HWND about = program.WaitForWindow("tfabout", 5000);
-  if (!about) {  // no input path to the program in this session: queue the keys instead
-    std::printf("note: real key strokes did not reach the builder; queued Shift+F1 instead\n");
-    PostMessageA(w.bmake, WM_KEYDOWN, VK_SHIFT, 1);
-    PressKey(w.bmake, VK_F1);
+  // Real key strokes from here on. Tab leaves Make for the first field, where the focus
+  // must be again each time the box has closed.
+  ASSERT_TRUE(SendRealKeys(w.form, "Tab"));
+  ExpectFocusBackOn(program, w.esource);
+  for (const char* keys : {"shift+F1", "ctrl+F1", "alt+F1"}) {
+    ASSERT_TRUE(SendRealKeys(w.form, keys));
+    ASSERT_NE(program.WaitForWindow("tfabout", 10000), nullptr) << keys;
+    ExpectAboutBox(program);
+    ExpectFocusBackOn(program, w.esource);
   }
-  ExpectAboutBox(program);
+  CloseAndExpectExit(program, w);
+}
+
+// Real key strokes: Tab passes a Browse button on its way to a field, Enter there starts a
+// build that is rejected, Enter closes the box, and typing goes on in the same field.
+TEST_F(Builder, KeyboardAloneThroughARejectedBuild) {
+  RunningProgram program;
+  const MainWindow w = Open(program);
+  Fill(w, dir_ + "nowhere", "setup.exe", target_);
+  ExpectFocusBackOn(program, w.bmake);
+  ASSERT_TRUE(SendRealKeys(w.form, "Tab Tab"));
+  ExpectFocusBackOn(program, w.bsource);
+  ASSERT_TRUE(SendRealKeys(w.form, "Tab"));
+  ExpectFocusBackOn(program, w.eexefile);
+  // Make has the default frame again, and only Make.
+  const auto hasFrame = [](HWND button) { return (GetWindowLongA(button, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0; };
+  EXPECT_TRUE(WaitUntil([&] { return hasFrame(w.bmake); }, 5000));
+  for (HWND browse : {w.bsource, w.bexefile, w.btarget}) EXPECT_FALSE(hasFrame(browse)) << Text(browse);
+
+  ASSERT_TRUE(SendRealKeys(w.form, "Return"));
+  HWND box = program.WaitForBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ReadBox(box).text, "Source directory does not exist\r\n\r\n" + dir_ + "nowhere\\");
+  ASSERT_TRUE(SendRealKeys(box, "Return"));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+  ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
+  ExpectFocusBackOn(program, w.eexefile);
+  ASSERT_TRUE(SendRealKeys(w.form, "End z"));
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.eexefile) == "setup.exez"; }, 5000)) << Text(w.eexefile);
   CloseAndExpectExit(program, w);
 }
 
@@ -562,6 +596,7 @@ TEST_F(Builder, HelpWindowShowsTheUsageAndClosesOnEscape) {
     }
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(help); }, 10000));
     EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w.form) != FALSE; }, 5000));
+    ExpectFocusBackOn(program, w.bmake);
   }
   CloseAndExpectExit(program, w);
 }

@@ -1,67 +1,139 @@
 #include "harness.h"
 
+#include "ui_driver.h"
+
 #include <fstream>
 #include <sstream>
 
 namespace harness {
 
-int AnswerOk(const BoxSeen& box) {
-  const DWORD buttons = box.style & MB_TYPEMASK;
-  if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) return IDNO;
-  return IDOK;
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
 }
 
 BoxSeen ReadBox(HWND box) {
   BoxSeen seen;
-  char text[4096] = {};
-  GetWindowTextA(box, text, sizeof text);
-  seen.caption = text;
-  text[0] = 0;
+  seen.caption = Text(box);
   // A message box keeps its text in the static control with id 0xFFFF.
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-  seen.text = text;
-  // The buttons it shows tell what kind of box it is.
-  if (GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO)) seen.style = MB_YESNO;
-  else seen.style = MB_OK;
+  if (HWND text = GetDlgItem(box, 0xFFFF)) seen.text = Text(text);
+  seen.yesNo = GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO);
   return seen;
 }
 
+void Answer(HWND box, int buttonId) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0); }
+
+int AnswerOk(const BoxSeen& box) { return box.yesNo ? IDNO : IDOK; }
+
+namespace {
+
+struct WindowSearch {
+  DWORD pid;
+  const char* className;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<WindowSearch*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (search->pid && owner != search->pid) return TRUE;
+  if (!search->className || !*search->className || lstrcmpiA(ClassOf(window).c_str(), search->className) == 0)
+    search->found.push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className) {
-  struct Search {
-    DWORD pid;
-    const char* className;
-    std::vector<HWND> found;
-  } search{pid, className, {}};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner != s->pid) return TRUE;
-        char cls[256] = {};
-        GetClassNameA(w, cls, sizeof cls);
-        if (!s->className || !*s->className || lstrcmpiA(cls, s->className) == 0) s->found.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{pid, className, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+std::vector<HWND> WindowsOfThread(DWORD thread, const char* className) {
+  WindowSearch search{0, className, {}};
+  EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForBoxOfThread(DWORD thread, HWND except, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        for (HWND box : WindowsOfThread(thread, "#32770"))
+          if (box != except && IsWindowVisible(box)) return (found = box) != nullptr;
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+RunningProgram::~RunningProgram() {
+  if (!info_.hProcess) return;
+  if (Running()) Kill(0xDEAD);
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+}
+
+bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir) {
+  STARTUPINFOA start = {};
+  start.cb = sizeof start;
+  std::string line = commandLine;
+  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &start, &info_) != FALSE;
+}
+
+bool RunningProgram::Ended(DWORD waitMs) const {
+  return !info_.hProcess || WaitForSingleObject(info_.hProcess, waitMs) != WAIT_TIMEOUT;
+}
+
+DWORD RunningProgram::WaitForExit(DWORD timeoutMs) {
+  if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+void RunningProgram::Kill(DWORD exitCode) {
+  TerminateProcess(info_.hProcess, exitCode);
+  WaitForSingleObject(info_.hProcess, 5000);
+}
+
+HWND RunningProgram::WaitForWindow(const char* className, DWORD timeoutMs, const char* caption) const {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        for (HWND window : WindowsOfProcess(info_.dwProcessId, className))
+          if (IsWindowVisible(window) && (!caption || Text(window) == caption)) return (found = window) != nullptr;
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND RunningProgram::WaitForBox(DWORD timeoutMs) const { return WaitForWindow("#32770", timeoutMs); }
+
+HWND RunningProgram::FocusedControl() const {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(info_.dwThreadId, &info) ? info.hwndFocus : nullptr;
 }
 
 RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDir, const BoxAnswer& answer,
                        DWORD timeoutMs) {
   RunResult result;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::string cmd = commandLine;
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
-    return result;
+  RunningProgram program;
+  if (!program.Start(commandLine, workDir)) return result;
   result.started = true;
   const DWORD start = GetTickCount();
   std::vector<HWND> answered;
-  while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
-    for (HWND box : WindowsOfProcess(pi.dwProcessId, "#32770")) {
+  while (!program.Ended(20)) {
+    for (HWND box : WindowsOfProcess(program.Pid(), "#32770")) {
       if (!IsWindowVisible(box)) continue;
       bool seenBefore = false;
       for (HWND a : answered) seenBefore = seenBefore || a == box;
@@ -70,18 +142,15 @@ RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDi
         result.boxes.push_back(seen);
         answered.push_back(box);
       }
-      PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer(seen), BN_CLICKED), 0);
+      Answer(box, answer(seen));
     }
     if (GetTickCount() - start > timeoutMs) {
       result.timedOut = true;
-      TerminateProcess(pi.hProcess, 0xDEAD);
-      WaitForSingleObject(pi.hProcess, 5000);
+      program.Kill(0xDEAD);
       break;
     }
   }
-  GetExitCodeProcess(pi.hProcess, &result.exitCode);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  result.exitCode = program.WaitForExit(0);
   return result;
 }
 
@@ -140,5 +209,26 @@ std::string ProgramDir() {
 }
 
 std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
+
+std::string UnixPath(std::string windowsPath) {
+  if (windowsPath.size() > 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':')
+    windowsPath.erase(0, 2);
+  for (char& c : windowsPath) c = c == '\\' ? '/' : c;
+  return windowsPath;
+}
+
+bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
+  std::string line = path.substr(path.find_last_of('/') + 1) + " " + arguments;
+  std::string program = "Z:" + path;
+  for (char& c : program) c = c == '/' ? '\\' : c;
+  STARTUPINFOA start = {};
+  start.cb = sizeof start;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
 
 }  // namespace harness

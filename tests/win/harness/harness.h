@@ -1,6 +1,6 @@
-// Test harness for the Windows programs: starts a process, watches for the message boxes
-// it opens, records what they say, answers them, and reports how the process ended. A test
-// never waits on a person: boxes are answered at once and a hung process is killed.
+// Test harness for the Windows programs: starts a process, finds the windows and message
+// boxes it opens, reads and answers them, and reports how the process ended. A test never
+// waits on a person: every wait has a deadline and a hung process is killed.
 #pragma once
 
 #include <windows.h>
@@ -11,10 +11,61 @@
 
 namespace harness {
 
+// True as soon as `condition` holds; false when it still does not after `timeoutMs`.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// ---- message boxes ------------------------------------------------------------------------
+
 struct BoxSeen {
   std::string caption;
   std::string text;
-  DWORD style = 0;  // the box's window style, for the buttons it shows
+  bool yesNo = false;  // Yes and No buttons, else OK
+};
+
+// The caption, text and buttons of a message box (dialog class "#32770") of any process.
+BoxSeen ReadBox(HWND box);
+// Presses a button of a box or dialog (IDOK, IDYES, IDNO, IDCANCEL ...).
+void Answer(HWND box, int buttonId);
+
+// Picks the button that answers a box.
+using BoxAnswer = std::function<int(const BoxSeen&)>;
+int AnswerOk(const BoxSeen&);  // No to a question, OK otherwise
+
+// Top-level windows of a process or a thread with the given class name (empty: any class).
+std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className);
+std::vector<HWND> WindowsOfThread(DWORD thread, const char* className);
+// A visible box of the thread other than `except`; null after the deadline.
+HWND WaitForBoxOfThread(DWORD thread, HWND except = nullptr, DWORD timeoutMs = 15000);
+
+// ---- programs ---------------------------------------------------------------------------
+
+// A program started by a test; killed when the test lets go of it while it still runs.
+class RunningProgram {
+ public:
+  RunningProgram() = default;
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  ~RunningProgram();
+
+  bool Start(const std::string& commandLine, const std::string& workDir = std::string());
+  DWORD Pid() const { return info_.dwProcessId; }
+  DWORD Thread() const { return info_.dwThreadId; }
+  bool Running() const { return !Ended(0); }
+  // Whether it ends within `waitMs`.
+  bool Ended(DWORD waitMs) const;
+  // The exit code, or STILL_ACTIVE when it did not end in time.
+  DWORD WaitForExit(DWORD timeoutMs = 20000);
+  void Kill(DWORD exitCode);
+
+  // A visible top-level window of the program of this class (and caption, when given).
+  HWND WaitForWindow(const char* className, DWORD timeoutMs = 20000, const char* caption = nullptr) const;
+  // A visible message box or dialog (class "#32770") of the program.
+  HWND WaitForBox(DWORD timeoutMs = 20000) const;
+  // The control that has the keyboard focus in the program's interface thread.
+  HWND FocusedControl() const;
+
+ private:
+  PROCESS_INFORMATION info_ = {};
 };
 
 struct RunResult {
@@ -24,21 +75,13 @@ struct RunResult {
   std::vector<BoxSeen> boxes;
 };
 
-// Picks the button that answers a box (IDOK, IDYES, IDNO ...).
-using BoxAnswer = std::function<int(const BoxSeen&)>;
-int AnswerOk(const BoxSeen&);
-
-// Runs `commandLine` in `workDir` (empty: the current folder) and answers every box of
-// class "#32770" that belongs to the process with `answer`.
+// Runs `commandLine` in `workDir` (empty: the current folder) to its end and answers every
+// box it shows with `answer`; after `timeoutMs` the process is killed.
 RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDir = std::string(),
                        const BoxAnswer& answer = AnswerOk, DWORD timeoutMs = 60000);
 
-// The text and caption of a message box window.
-BoxSeen ReadBox(HWND box);
-// Top-level windows of a process with the given class name (empty: any class).
-std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className);
+// ---- files and folders --------------------------------------------------------------------
 
-// Files and folders for tests.
 std::string TempDir(const std::string& prefix);  // a fresh, empty folder, with trailing backslash
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
@@ -48,5 +91,9 @@ void RemoveTree(const std::string& dir);
 std::string ProgramDir();
 // Quotes one argument for a command line.
 std::string Quote(const std::string& arg);
+// A path of drive Z: (Wine's view of the Linux root) as Linux programs see it.
+std::string UnixPath(std::string windowsPath);
+// Starts a Linux program (Wine runs those too); its end cannot be awaited, only its effects.
+bool StartLinuxProgram(const std::string& path, const std::string& arguments);
 
 }  // namespace harness

@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "harness.h"
 #include "ui_driver.h"
 
 namespace {
 
 HWND WaitForClass(const char* className) {
   HWND found = nullptr;
-  ui::WaitUntil([&] { return (found = FindWindowA(className, nullptr)) != nullptr && IsWindowVisible(found); }, 15000);
+  harness::WaitUntil([&] { return (found = FindWindowA(className, nullptr)) != nullptr && IsWindowVisible(found); }, 15000);
   return found;
 }
 
@@ -22,17 +23,19 @@ int main(int argc, char** argv) {
   if (!form) return 1;
   if (std::strcmp(what, "quit") == 0) {  // close what is open, then the builder itself
     for (const char* modal : {"tfabout", "Tfcmdline"})
-      if (HWND open = FindWindowA(modal, nullptr)) PostMessageA(open, WM_CLOSE, 0, 0);
-    Sleep(300);
+      if (HWND open = FindWindowA(modal, nullptr)) {
+        PostMessageA(open, WM_CLOSE, 0, 0);
+        harness::WaitUntil([&] { return !IsWindow(open); }, 5000);
+      }
     PostMessageA(form, WM_CLOSE, 0, 0);
     return 0;
   }
   HWND shown = form;
   if (std::strcmp(what, "about") == 0) {
-    ui::PressKey(form, VK_F1);
+    harness::PressKey(form, VK_F1);
     shown = WaitForClass("tfabout");
   } else if (std::strcmp(what, "help") == 0) {
-    ui::ClickLabel(ui::ChildWithText(form, "Static", "Command line support"));
+    harness::ClickLabel(harness::ChildWithText(form, "Static", "Command line support"));
     shown = WaitForClass("Tfcmdline");
   }
   if (!shown) return 1;

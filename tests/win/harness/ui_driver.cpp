@@ -66,10 +66,8 @@ void PressKey(HWND target, UINT virtualKey) {
 bool SendRealKeys(HWND window, const std::string& keys) {
   SetForegroundWindow(window);
   WaitUntil([&] { return GetForegroundWindow() == window; }, 3000);
-  // Wine keeps the X window of each of its windows in this property.
-  const auto xWindow = reinterpret_cast<UINT_PTR>(GetPropA(window, "__wine_x11_whole_window"));
-  const std::string focus = xWindow ? "windowfocus --sync " + std::to_string(xWindow) + " " : std::string();
-  return StartLinuxProgram("/usr/bin/xdotool", focus + "key --delay 40 " + keys);
+  // Wine gives the X focus to its foreground window: the keys go there.
+  return StartLinuxProgram("/usr/bin/xdotool", "key --delay 40 " + keys);
 }
 
 int Scaled(int pixels96) {

@@ -28,8 +28,8 @@ void Click(HWND button);
 void ClickLabel(HWND label);
 void PressKey(HWND target, UINT virtualKey);
 
-// Real key strokes through the X server, to the X window of `window` (which is brought to
-// the front first), in xdotool's names: "Tab", "alt+F1", "shift+F1", "Return", "z" ...
+// Real key strokes through the X server, to `window` (brought to the front first), in
+// xdotool's names: "Tab", "alt+F1", "shift+F1", "Return", "z" ...
 // False when they could not be sent. They arrive some time after this returns.
 bool SendRealKeys(HWND window, const std::string& keys);
 

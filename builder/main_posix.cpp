@@ -1,50 +1,29 @@
 // The Linux builder: the same command line as on Windows, message boxes on the terminal.
 #include <unistd.h>
 
-#include <cstdio>
 #include <exception>
 #include <iostream>
 
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
-#include "builder/progress_line.h"
+#include "builder/startup.h"
+#include "builder/terminal_host.h"
 #include "builder/u_messages.h"
-#include "platform/fs.h"
-#include "uikit/messageboxes.h"
-#include "uikit/resources.h"
-
-namespace {
-
-void PrintUsage() {
-  for (const char* line : kUsageLines) std::cout << line << '\n';
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-  const void* image = nullptr;
-  size_t imageSize = 0;
-  if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) {
-    ShowError(kMsgCorrupted);
+  // "/" opens absolute paths here, so only "-" opens a switch.
+  const CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
+  TerminalHost host(isatty(STDERR_FILENO) != 0);
+  if (!StartBuilder(cmd)) {
+    host.ShowError(kMsgCorrupted);
     return 1;
   }
-  StubImage.data = image;
-  StubImage.size = imageSize;
-  SeedRandom(ClockSeed());
-
-  // "/" opens absolute paths here, so only "-" opens a switch.
-  CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
-  OverwriteTarget = cmd.HasSwitch('o');
-  ReportSuccess = !cmd.HasSwitch('c');
-  HideMainWindow = cmd.HasSwitch('h');
-  CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   if (!CommandLineMode) {
-    PrintUsage();
+    for (const char* line : kUsageLines) std::cout << line << '\n';
     return 0;
   }
 
-  ProgressLine progress(isatty(STDERR_FILENO) != 0);
-  SetBuildHost(&progress);
+  SetBuildHost(&host);
   try {
     switch (BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3))) {
       case BuildOutcome::Built: return 0;
@@ -52,8 +31,7 @@ int main(int argc, char** argv) {
       case BuildOutcome::Rejected: return 1;
     }
   } catch (const std::exception& e) {
-    progress.Clear();
-    ShowError(e.what());
+    host.ShowError(e.what());
   }
   return 1;
 }

@@ -8,8 +8,9 @@
 
 #include <memory>
 
-#include "cp1252.h"
-#include "fs.h"
+#include "platform/cp1252.h"
+#include "platform/fs.h"
+#include "shared/u_shared.h"
 
 namespace {
 
@@ -24,7 +25,13 @@ int ErrnoToWindowsCode(int err) {
   }
 }
 
-[[noreturn]] void ThrowErrno(const std::string& path) { throw InOutError(ErrnoToWindowsCode(errno), path); }
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.volume = st.st_dev;
+  id.index = st.st_ino;
+  id.valid = true;
+  return id;
+}
 
 // Local time as MS-DOS date and time, clamped to the years DOS can hold (1980..2107).
 uint32_t DosTimeFromUnix(time_t t) {
@@ -48,10 +55,7 @@ std::string StoredNameOf(const std::string& dir, const char* name) {
                              "Windows refuses in file names");
   return stored;
 }
-
-}  // namespace
-
-bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
+bool ListPosixDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
   if (!d) return false;
   while (dirent* e = readdir(d.get())) {
@@ -69,110 +73,114 @@ bool ListDirectory(const std::string& dir, const std::function<void(const Listed
     entry.name = name;
     entry.storedName = StoredNameOf(dir, e->d_name);
     entry.isDirectory = S_ISDIR(st.st_mode);
-    entry.attr = entry.isDirectory ? 0x10 : 0x20;
-    if (!(st.st_mode & S_IWUSR)) entry.attr |= 0x01;
-    if (name[0] == '.') entry.attr |= 0x02;
+    entry.attr = entry.isDirectory ? kAttrDirectory : kAttrArchive;
+    if (!(st.st_mode & S_IWUSR)) entry.attr |= kAttrReadOnly;
+    if (name[0] == '.') entry.attr |= kAttrHidden;
     entry.size = st.st_size;
     entry.dosTime = DosTimeFromUnix(st.st_mtime);
-    entry.identity.volume = st.st_dev;
-    entry.identity.index = st.st_ino;
-    entry.identity.valid = true;
+    entry.identity = IdentityOf(st);
     visit(entry);
   }
   return true;
 }
 
-File File::OpenRead(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
-  return File(fd, path);
-}
 
-File File::Create(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
-  if (fd < 0) ThrowErrno(path);
-  return File(fd, path);
-}
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, const std::string& path) : File(path), fd_(fd) {}
+  ~PosixFile() override { Close(); }
 
-File File::OpenAppend(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
-  if (lseek(fd, 0, SEEK_END) < 0) {
-    const int err = errno;
-    close(fd);
-    errno = err;
-    ThrowErrno(path);
+  int ReadAt(int64_t offset, void* buffer, int64_t count) override {
+    char* p = static_cast<char*>(buffer);
+    while (count > 0) {
+      const ssize_t n = pread(fd_, p, static_cast<size_t>(count), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrnoToWindowsCode(errno);
+      if (n == 0) return kErrReadBeyondEnd;
+      p += n;
+      offset += n;
+      count -= n;
+    }
+    return kErrNone;
   }
-  return File(fd, path);
-}
 
-void File::Read(void* buffer, int32_t count) {
-  char* p = static_cast<char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = read(static_cast<int>(handle_), p, static_cast<size_t>(count));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowErrno(path_);
-    if (n == 0) throw InOutError(kErrReadBeyondEnd, path_);
-    p += n;
-    count -= static_cast<int32_t>(n);
+  int WriteAt(int64_t offset, const void* buffer, int64_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+      const ssize_t n = pwrite(fd_, p, static_cast<size_t>(count), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrnoToWindowsCode(errno);
+      if (n == 0) return kErrDiskFull;
+      p += n;
+      offset += n;
+      count -= n;
+    }
+    return kErrNone;
   }
-}
 
-void File::Write(const void* buffer, int32_t count) {
-  const char* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = write(static_cast<int>(handle_), p, static_cast<size_t>(count));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowErrno(path_);
-    if (n == 0) throw InOutError(kErrDiskFull, path_);
-    p += n;
-    count -= static_cast<int32_t>(n);
+  int GetSize(int64_t* size) override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return ErrnoToWindowsCode(errno);
+    *size = st.st_size;
+    return kErrNone;
   }
-}
 
-int64_t File::Size() const {
-  struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) != 0) ThrowErrno(path_);
-  return st.st_size;
-}
-
-FileIdentity File::Identity() const {
-  FileIdentity id;
-  struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) == 0) {
-    id.volume = st.st_dev;
-    id.index = st.st_ino;
-    id.valid = true;
+  int Truncate(int64_t size) override {
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
   }
-  return id;
-}
 
-void File::Close() {
-  if (handle_ >= 0) close(static_cast<int>(handle_));
-  handle_ = -1;
-}
-
-bool DirExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
-
-FileIdentity IdentityOfPath(const std::string& path) {
-  FileIdentity id;
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    id.volume = st.st_dev;
-    id.index = st.st_ino;
-    id.valid = true;
+  FileIdentity Identity() override {
+    FileIdentity id;
+    struct stat st;
+    if (fstat(fd_, &st) == 0) id = IdentityOf(st);
+    return id;
   }
-  return id;
+
+  int Close() override {
+    if (fd_ < 0) return kErrNone;
+    const int result = close(fd_) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
+    return ListPosixDirectory(dir, visit);
+  }
+
+  bool DirExists(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  bool FileExists(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+
+  bool CreateOneDirectory(const std::string& path) override { return mkdir(path.c_str(), 0777) == 0; }
+
+  int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
+    const int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Create ? O_RDWR | O_CREAT | O_TRUNC : O_RDWR;
+    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0777);
+    if (fd < 0) return ErrnoToWindowsCode(errno);
+    file->reset(new PosixFile(fd, path));
+    return kErrNone;
+  }
+};
+
+}  // namespace
+
+const PathRules& kNativePathRules = kPosixPathRules;
+
+FileSystem& NativeFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
 }
 
 bool IsLeadByte(unsigned char) { return false; }
@@ -186,8 +194,6 @@ uint32_t ClockSeed() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint32_t>(ts.tv_nsec) ^ static_cast<uint32_t>(ts.tv_sec * 1000000007u);
 }
-
-File File::Adopt(intptr_t handle, const std::string& path) { return File(handle, path); }
 
 std::string StoredFormOf(const std::string& text) {
   std::string stored;

@@ -21,44 +21,14 @@ namespace {
 
 const char kStub[] = "MZ-stub";
 constexpr size_t kStubSize = sizeof kStub;
-constexpr size_t kIdSize = 11, kHeaderSize = 17, kSumSize = 4;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using produced::ReadBytes;
 
-uint32_t Le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s.at(at + i));
-  return v;
-}
-
-struct Entry {
-  std::string name, data;
-};
-
-// Reads entries from just after the identifier until the end record or the end of the file;
-// a partial target simply stops early. Counts the bytes of whole entries in `parsedBytes`.
-std::vector<Entry> ReadEntries(const std::string& file, size_t* parsedBytes) {
-  std::vector<Entry> entries;
-  size_t at = kStubSize + kIdSize;
-  while (at + kHeaderSize <= file.size()) {
-    const uint32_t nameLen = Le32(file, at + 1), size = Le32(file, at + 5);
-    if (nameLen == 0 && size == 0) break;
-    const size_t end = at + kHeaderSize + nameLen + size + kSumSize;
-    if (end > file.size()) break;
-    Entry e{file.substr(at + kHeaderSize, nameLen), file.substr(at + kHeaderSize + nameLen, size)};
-    uint32_t sum = 0;
-    for (unsigned char c : e.name + e.data) sum += c;
-    EXPECT_EQ(Le32(file, end - kSumSize), sum) << e.name;
-    entries.push_back(e);
-    at = end;
-  }
-  *parsedBytes = at;
-  return entries;
+// The whole entries after the identifier; a partial target simply stops early.
+produced::Payload ReadEntries(const std::string& file) {
+  const produced::Payload p = produced::Parse(file, kStubSize);
+  EXPECT_TRUE(p.ChecksumsMatch());
+  return p;
 }
 
 class BuildWalkTest : public ::testing::Test {
@@ -94,15 +64,16 @@ TEST_F(BuildWalkTest, LinksToFilesAreFollowedAndLinksToDirectoriesSkipped) {
   ASSERT_EQ(symlink("nowhere", (src_ + "/dangling").c_str()), 0);
   ASSERT_EQ(Build(), BuildOutcome::Built);
 
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
+  const std::string file = ReadBytes(target_);
+  const produced::Payload p = ReadEntries(file);
   std::map<std::string, std::string> byName;
-  for (const Entry& e : ReadEntries(file, &parsed)) byName[e.name] = e.data;
+  for (const produced::Entry& e : p.entries) byName[e.name] = e.data;
   EXPECT_EQ(byName.size(), 3u);
   EXPECT_EQ(byName["alias.exe"], "r");
   EXPECT_EQ(byName["dir\\inner.txt"], "inner");
   EXPECT_EQ(byName.count("dirlink\\inner.txt"), 0u);
-  EXPECT_EQ(parsed + kHeaderSize, file.size());
+  EXPECT_TRUE(p.ended);
+  EXPECT_EQ(p.end, file.size());
 }
 
 TEST_F(BuildWalkTest, FailedBuildKeepsEveryEntryFinishedBeforeTheFailure) {
@@ -122,10 +93,11 @@ TEST_F(BuildWalkTest, FailedBuildKeepsEveryEntryFinishedBeforeTheFailure) {
   closedir(d);
 
   EXPECT_THROW(Build("f0.txt"), std::runtime_error);
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
-  EXPECT_EQ(ReadEntries(file, &parsed).size(), before);
-  EXPECT_EQ(parsed, file.size()) << "the target ends after the last whole entry";
+  const std::string file = ReadBytes(target_);
+  const produced::Payload p = ReadEntries(file);
+  EXPECT_EQ(p.entries.size(), before);
+  EXPECT_FALSE(p.ended);
+  EXPECT_EQ(p.end, file.size()) << "the target ends after the last whole entry";
 }
 
 TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
@@ -137,32 +109,17 @@ TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
   for (int i = 0; i < 20; ++i) Write("s" + std::to_string(i), std::string(i * 997, 'k'));
   ASSERT_EQ(Build("big.bin"), BuildOutcome::Built);
 
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
-  const std::vector<Entry> entries = ReadEntries(file, &parsed);
-  ASSERT_EQ(entries.size(), 21u);
-  for (const Entry& e : entries) {
+  const std::string file = ReadBytes(target_);
+  const produced::Payload p = ReadEntries(file);
+  ASSERT_EQ(p.entries.size(), 21u);
+  for (const produced::Entry& e : p.entries) {
     if (e.name == "big.bin") {
       EXPECT_TRUE(e.data == big);
     } else {
       EXPECT_EQ(e.data, std::string(std::stoi(e.name.substr(1)) * 997, 'k')) << e.name;
     }
   }
-  EXPECT_EQ(parsed + kHeaderSize, file.size());
-}
-
-// The system's PE checksum, written out plainly: 16-bit little-endian words, the checksum
-// field counted as zero, carries folded back in after every word, then the file size.
-uint32_t PlainPeChecksum(std::string file, size_t fieldAt) {
-  const size_t size = file.size();
-  file.replace(fieldAt, 4, 4, '\0');
-  if (file.size() % 2) file.push_back('\0');
-  uint32_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    sum += static_cast<unsigned char>(file[i]) | static_cast<unsigned char>(file[i + 1]) << 8;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  return sum + static_cast<uint32_t>(size);
+  EXPECT_EQ(p.end, file.size());
 }
 
 TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
@@ -182,10 +139,10 @@ TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
     StubImage.data = stub.data();
     StubImage.size = stub.size();
     ASSERT_EQ(Build(), BuildOutcome::Built);
-    const std::string file = ReadAll(target_);
+    const std::string file = ReadBytes(target_);
     ASSERT_GT(file.size(), stub.size() + big.size());
-    EXPECT_EQ(Le32(file, fieldAt), PlainPeChecksum(file, fieldAt)) << "stub of odd size: " << stubOfOddSize;
-    EXPECT_NE(Le32(file, fieldAt), 0u);
+    EXPECT_EQ(produced::Le(file, fieldAt, 4), produced::PlainPeChecksum(file, fieldAt)) << "stub of odd size: " << stubOfOddSize;
+    EXPECT_NE(produced::Le(file, fieldAt, 4), 0u);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "builder/source_tree.h"
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
 #include "pe/pe_checksum.h"
@@ -104,9 +105,8 @@ class ImageChecksum {
 // Everything one build's walk needs: the open target and where it stands.
 class PayloadWriter {
  public:
-  PayloadWriter(File& target, const std::string& sourceDir, const std::string& launchKey, ImageChecksum& checksum)
-      : target_(target), sourceDir_(sourceDir), launchKey_(launchKey), targetId_(target.Identity()),
-        imageChecksum_(checksum) {
+  PayloadWriter(File& target, const std::string& launchKey, ImageChecksum& checksum)
+      : target_(target), launchKey_(launchKey), targetId_(target.Identity()), imageChecksum_(checksum) {
     position_ = target.position();
     staged_.reserve(kStageSize);
   }
@@ -118,20 +118,8 @@ class PayloadWriter {
     Append(&id, kPayloadIdSize);
   }
 
-  // Depth-first, in listing order: a subdirectory is finished before its parent's next entry.
-  void AddDirectory() {
-    g_fs->ListDirectory(sourceDir_ + relNative_, [this](const ListedEntry& entry) {
-      if (entry.isDirectory) {
-        const size_t nativeLen = relNative_.size(), storedLen = relStored_.size();
-        relNative_ += entry.name + kNativePathRules.delimiter;
-        relStored_ += entry.storedName + '\\';
-        AddDirectory();
-        relNative_.resize(nativeLen);
-        relStored_.resize(storedLen);
-      } else {
-        AddFile(entry);
-      }
-    });
+  void AddFiles(const std::vector<SourceFile>& files) {
+    for (const SourceFile& file : files) AddFile(file);
   }
 
   void WriteEndRecord() {
@@ -153,9 +141,10 @@ class PayloadWriter {
   }
 
  private:
-  void AddFile(const ListedEntry& entry) {
-    const std::string path = sourceDir_ + relNative_ + entry.name;
-    const std::string storedName = relStored_ + entry.storedName;
+  void AddFile(const SourceFile& file) {
+    const std::string& path = file.path;
+    const std::string& storedName = file.storedName;
+    const ListedEntry& entry = file.listed;
     // A target inside the source tree must not swallow itself. The listing usually knows
     // which file an entry is; asking the opened file costs a system call per file.
     if (entry.identity.valid && entry.identity == targetId_) return;
@@ -217,12 +206,10 @@ class PayloadWriter {
   }
 
   File& target_;
-  const std::string& sourceDir_;
   const std::string launchKey_;
   const FileIdentity targetId_;
   ImageChecksum& imageChecksum_;
   int64_t position_ = 0;
-  std::string relNative_, relStored_;  // the directory being walked, relative to the source
   std::vector<char> staged_;  // appended but not yet written; never more than kStageSize
 };
 
@@ -232,15 +219,15 @@ void WriteStubImage(const std::string& target) {
   file->CloseOrThrow();
 }
 
-void WritePayload(const std::string& sourceDir, const std::string& executable, const std::string& target) {
+void WritePayload(const SourceTree& tree, const std::string& executable, const std::string& target) {
   std::unique_ptr<File> file = g_fs->OpenOrThrow(target, OpenMode::Update);
   file->SeekToEnd();
   ImageChecksum imageChecksum;
   imageChecksum.Start(*file);
-  PayloadWriter writer(*file, sourceDir, LaunchKey(executable), imageChecksum);
+  PayloadWriter writer(*file, LaunchKey(executable), imageChecksum);
   try {
     writer.WriteIdentifier();
-    writer.AddDirectory();
+    writer.AddFiles(tree.files);
     writer.WriteEndRecord();
     writer.Flush();
   } catch (...) {
@@ -294,18 +281,30 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
   if (!OverwriteTarget && g_fs->FileExists(target) && !g_host->AskYesNo(kMsgTargetExists, false))
     return BuildOutcome::Declined;
 
+  std::string refusal;
   {
     BusyNotice busy;
     g_host->ProcessMessages();
-    // A bare file name has no directory to create: it goes to the current directory.
-    const std::string targetDir = DirectoryPartOf(target);
-    if (!targetDir.empty() || target.empty()) CreateDirTree(targetDir, *g_fs);
-    WriteStubImage(target);
-    if (IsNtPlatform()) {
-      TransferIcons(executablePath, target, *g_fs);
-      TransferVersionInfo(executablePath, target, *g_fs);
+    // The whole tree is listed and checked first: what cannot become a working file is
+    // refused before the target is created or truncated.
+    const int64_t fixedBytes = static_cast<int64_t>(StubImage.size) + kPayloadIdSize + kEntryHeaderSize;
+    const SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); });
+    refusal = tree.refusal;
+    if (refusal.empty()) {
+      // A bare file name has no directory to create: it goes to the current directory.
+      const std::string targetDir = DirectoryPartOf(target);
+      if (!targetDir.empty() || target.empty()) CreateDirTree(targetDir, *g_fs);
+      WriteStubImage(target);
+      if (IsNtPlatform()) {
+        TransferIcons(executablePath, target, *g_fs);
+        TransferVersionInfo(executablePath, target, *g_fs);
+      }
+      WritePayload(tree, executable, target);
     }
-    WritePayload(sourceDir, executable, target);
+  }
+  if (!refusal.empty()) {
+    g_host->ShowError(refusal);
+    return BuildOutcome::Rejected;
   }
   if (ReportSuccess) g_host->ShowInfo(kMsgSuccess);
   g_host->Terminate();

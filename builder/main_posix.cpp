@@ -10,7 +10,27 @@
 #include "builder/terminal_host.h"
 #include "builder/u_messages.h"
 
+namespace {
+
+void PrintUsage(std::ostream& out) {
+  for (const char* line : kUsageLines) out << line << '\n';
+}
+
+// An empty argument is usually a variable that a script left unset; the positional count
+// would stop at it and the build would quietly not happen.
+bool HasEmptyArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] == '\0') return true;
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (HasEmptyArgument(argc, argv)) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
   // "/" opens absolute paths here, so only "-" opens a switch.
   const CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
   TerminalHost host(isatty(STDERR_FILENO) != 0);
@@ -19,7 +39,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!CommandLineMode) {
-    for (const char* line : kUsageLines) std::cout << line << '\n';
+    PrintUsage(std::cout);
     return 0;
   }
 
@@ -27,7 +47,7 @@ int main(int argc, char** argv) {
   try {
     switch (BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3))) {
       case BuildOutcome::Built: return 0;
-      case BuildOutcome::Declined: return 0;
+      case BuildOutcome::Declined: return host.unanswered() ? 1 : 0;
       case BuildOutcome::Rejected: return 1;
     }
   } catch (const std::exception& e) {

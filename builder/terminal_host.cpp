@@ -30,8 +30,12 @@ void TerminalHost::ShowInfo(const std::string& message) {
 }
 
 bool TerminalHost::AskYesNo(const std::string& message, bool defaultYes) {
-  if (!isatty(STDIN_FILENO)) return false;
   Clear();
+  if (!isatty(STDIN_FILENO)) {
+    unanswered_ = true;
+    std::cerr << "kesdra: " << AsTerminalText(message) << " No terminal to answer: nothing was written" << std::endl;
+    return false;
+  }
   std::cerr << AsTerminalText(message) << (defaultYes ? " [Y/n] " : " [y/N] ") << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;

@@ -4,6 +4,7 @@
 #   shared  <-  container                       (the stub compiles these two only)
 #   shared  <-  platform  <-  pe  <-  builder
 #               platform  <-  uikit  <-  builder
+#   shared  <-  container  <-  builder          (the one stored-name rule)
 set(KESDRA_X86 FALSE)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
   set(KESDRA_X86 TRUE)
@@ -37,8 +38,9 @@ else()
 endif()
 
 add_library(kesdra_builder STATIC builder/cmdline.cpp builder/u_settings.cpp builder/build_sfx.cpp
-            builder/transfer.cpp builder/startup.cpp)
-target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_uikit)
+            builder/source_tree.cpp builder/transfer.cpp builder/startup.cpp)
+# The builder checks stored names with the same rule the stub applies.
+target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_uikit kesdra_container)
 
 if(KESDRA_X86)
   # ByteSum and the PE checksum sum 16 bytes a step.

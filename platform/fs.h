@@ -20,9 +20,10 @@ struct PathRules {
   char delimiter;       // between components
   bool driveColon;      // "C:" ends a directory part like a delimiter does
   size_t shortestPath;  // a directory this short or shorter is a root ("C:\", "/")
+  size_t longestPath;   // characters a path may have; 0: no limit of its own
 };
-constexpr PathRules kWindowsPathRules{'\\', true, 3};
-constexpr PathRules kPosixPathRules{'/', false, 1};
+constexpr PathRules kWindowsPathRules{'\\', true, 3, 259};
+constexpr PathRules kPosixPathRules{'/', false, 1, 0};
 extern const PathRules& kNativePathRules;
 
 // The runtime's input/output error: a fixed text per code (system error codes, or 100 and
@@ -40,8 +41,11 @@ class InOutError : public std::runtime_error {
   std::string path_;
 };
 
-// "File not found", "Disk full", ... or "I/O error %d".
+// "File not found", "Disk full", ... or, for any other code, the system's own text for it,
+// or "I/O error %d" where the system has none.
 std::string InOutErrorText(int code);
+// The platform body's text for a code outside the runtime's table; empty when it has none.
+std::string SystemErrorText(int code);
 
 constexpr int kErrNone = 0;
 constexpr int kErrFileNotFound = 2;
@@ -62,6 +66,7 @@ struct FileIdentity {
 struct ListedEntry {
   std::string name;        // as the platform lists it, for building paths
   std::string storedName;  // the name as a produced file stores it (Windows ANSI text)
+  bool convertible = true; // false: the stored form cannot hold this name (Linux: outside code page 1252)
   bool isDirectory = false;
   uint32_t attr = 0;       // Windows attribute bits (kAttr* in shared/u_shared.h)
   int64_t size = 0;
@@ -117,8 +122,8 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // Lists directory `dir` (which ends in a delimiter), skipping ".", "..", volume labels and
   // anything that is neither a file nor a directory. False when the listing cannot be
-  // started. The listing is closed also when `visit` throws. On Linux a name that a
-  // Windows file system cannot hold throws std::runtime_error.
+  // started. The listing is closed also when `visit` throws. Entries come in the order
+  // Windows lists a folder (Linux sorts them so).
   virtual bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) = 0;
   virtual bool DirExists(const std::string& path) = 0;
   virtual bool FileExists(const std::string& path) = 0;  // a file, not a directory
@@ -131,6 +136,11 @@ class FileSystem {
 
 // The real disk.
 FileSystem& NativeFileSystem();
+
+// Local date and time packed as MS-DOS does (date << 16 | time, seconds halved). Dates before
+// 1980 are stored as 1980-01-01 00:00:00 and dates after 2107 as 2107-12-31 23:59:58, the
+// ends of what the format can hold, by both builders alike.
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
 
 // The first byte of a double-byte character in the system code page (never on Linux).
 bool IsLeadByte(unsigned char c);

@@ -12,6 +12,8 @@ std::string InOutErrorText(int code) {
     case kErrDiskFull: return "Disk full";
     case 106: return "Invalid numeric input";
     default: {
+      const std::string system = SystemErrorText(code);
+      if (!system.empty()) return system;
       char text[32];
       std::snprintf(text, sizeof text, "I/O error %d", code);
       return text;
@@ -51,4 +53,14 @@ std::unique_ptr<File> FileSystem::OpenOrThrow(const std::string& path, OpenMode 
   std::unique_ptr<File> file;
   if (const int err = Open(path, mode, &file)) throw InOutError(err, path);
   return file;
+}
+
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980) return (1u << 21) | (1u << 16);
+  if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
+  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(month) << 5) |
+                        static_cast<uint32_t>(day);
+  const uint32_t time = (static_cast<uint32_t>(hour) << 11) | (static_cast<uint32_t>(minute) << 5) |
+                        static_cast<uint32_t>(second / 2);
+  return (date << 16) | time;
 }

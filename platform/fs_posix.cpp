@@ -6,13 +6,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/fs.h"
 #include "shared/u_shared.h"
 
 namespace {
+
+// Codes the runtime's table does not name carry the errno above this base, so that the
+// message can give the system's own text for it.
+constexpr int kErrnoBase = 1000;
 
 int ErrnoToWindowsCode(int err) {
   switch (err) {
@@ -21,7 +28,7 @@ int ErrnoToWindowsCode(int err) {
     case EMFILE: case ENFILE: return 4;
     case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return kErrAccessDenied;
     case ENOSPC: case EDQUOT: case EFBIG: return kErrDiskFull;
-    default: return 1000 + err;
+    default: return kErrnoBase + err;
   }
 }
 
@@ -33,31 +40,28 @@ FileIdentity IdentityOf(const struct stat& st) {
   return id;
 }
 
-// Local time as MS-DOS date and time, clamped to the years DOS can hold (1980..2107).
-uint32_t DosTimeFromUnix(time_t t) {
-  struct tm lt;
-  if (!localtime_r(&t, &lt)) return (0u << 25) | (1u << 21) | (1u << 16);
-  int year = lt.tm_year + 1900;
-  if (year < 1980) return (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
-  if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
-  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday;
-  const uint32_t tod = (lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2);
-  return (date << 16) | tod;
+// The file's time in local time as Windows gives it: shifted by the offset from UTC in force
+// now, not by the one in force at the file's date, so that a build on Linux stores what a
+// build on Windows stores, and the stub's conversion back gives the file its time again.
+long UtcOffsetNow() {
+  const time_t now = time(nullptr);
+  struct tm local;
+  return localtime_r(&now, &local) ? local.tm_gmtoff : 0L;
 }
 
-std::string StoredNameOf(const std::string& dir, const char* name) {
-  std::string stored;
-  bool ok = Utf8ToCp1252(name, &stored) && !stored.empty();
-  for (unsigned char c : stored) ok = ok && !IsRefusedNameChar(c);
-  if (!ok)
-    throw std::runtime_error("The name of " + dir + name +
-                             " cannot be stored: Windows code page 1252 cannot hold it, or it holds a character "
-                             "Windows refuses in file names");
-  return stored;
+uint32_t DosTimeFromUnix(time_t t, long utcOffset) {
+  const time_t shifted = t + utcOffset;
+  struct tm lt;
+  if (!gmtime_r(&shifted, &lt)) return DosDateTime(t < 0 ? 1970 : 9999, 1, 1, 0, 0, 0);
+  return DosDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
 }
+
 bool ListPosixDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
   if (!d) return false;
+  std::vector<ListedEntry> entries;
+  std::vector<std::u16string> keys;
+  const long utcOffset = UtcOffsetNow();
   while (dirent* e = readdir(d.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
@@ -71,19 +75,28 @@ bool ListPosixDirectory(const std::string& dir, const std::function<void(const L
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
     ListedEntry entry;
     entry.name = name;
-    entry.storedName = StoredNameOf(dir, e->d_name);
+    entry.convertible = Utf8ToCp1252(name, &entry.storedName);
+    if (!entry.convertible) entry.storedName = name;
     entry.isDirectory = S_ISDIR(st.st_mode);
     entry.attr = entry.isDirectory ? kAttrDirectory : kAttrArchive;
     if (!(st.st_mode & S_IWUSR)) entry.attr |= kAttrReadOnly;
     if (name[0] == '.') entry.attr |= kAttrHidden;
     entry.size = st.st_size;
-    entry.dosTime = DosTimeFromUnix(st.st_mtime);
+    entry.dosTime = DosTimeFromUnix(st.st_mtime, utcOffset);
     entry.identity = IdentityOf(st);
-    visit(entry);
+    entries.push_back(std::move(entry));
   }
+  d.reset();
+  // In the order Windows lists a folder, so that both builders give the same file.
+  std::vector<size_t> order(entries.size());
+  keys.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) order[i] = i, keys.push_back(NtfsOrderKey(entries[i].storedName));
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return keys[a] != keys[b] ? keys[a] < keys[b] : entries[a].name < entries[b].name;
+  });
+  for (size_t i : order) visit(entries[i]);
   return true;
 }
-
 
 class PosixFile : public File {
  public:
@@ -182,6 +195,8 @@ FileSystem& NativeFileSystem() {
   static PosixFileSystem fs;
   return fs;
 }
+
+std::string SystemErrorText(int code) { return code > kErrnoBase ? std::strerror(code - kErrnoBase) : std::string(); }
 
 bool IsLeadByte(unsigned char) { return false; }
 

@@ -14,9 +14,10 @@ int LastErrorCode() {
 
 uint32_t DosTimeOf(const FILETIME& utc) {
   FILETIME local;
-  WORD date = 0, time = 0;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time)) return 0;
-  return (static_cast<uint32_t>(date) << 16) | time;
+  SYSTEMTIME t;
+  // Only times near the end of what FILETIME holds fail to convert.
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t)) return DosDateTime(9999, 1, 1, 0, 0, 0);
+  return DosDateTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 OVERLAPPED At(int64_t offset) {
@@ -157,6 +158,9 @@ FileSystem& NativeFileSystem() {
   static Win32FileSystem fs;
   return fs;
 }
+
+// Windows keeps the runtime's "I/O error %d" for codes outside its table.
+std::string SystemErrorText(int) { return std::string(); }
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 

@@ -1,12 +1,17 @@
 // How the walk meets the file system: links, what a failed build leaves behind now that
 // small pieces are gathered before they are written, and the image checksum that is kept
 // while the payload is written instead of in a second pass.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -76,30 +81,6 @@ TEST_F(BuildWalkTest, LinksToFilesAreFollowedAndLinksToDirectoriesSkipped) {
   EXPECT_EQ(p.end, file.size());
 }
 
-TEST_F(BuildWalkTest, FailedBuildKeepsEveryEntryFinishedBeforeTheFailure) {
-  // Enough small files that a good part of them is still gathered, not yet written, when a
-  // name that Windows cannot hold stops the walk.
-  for (int i = 0; i < 40; ++i) Write("f" + std::to_string(i) + ".txt", std::string(100 + i, 'a' + i % 26));
-  Write("bad?.txt", "x");
-  // The file system's own listing order tells which files come before the bad name.
-  size_t before = 0;
-  DIR* d = opendir(src_.c_str());
-  ASSERT_NE(d, nullptr);
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name == "bad?.txt") break;
-    if (name != "." && name != "..") ++before;
-  }
-  closedir(d);
-
-  EXPECT_THROW(Build("f0.txt"), std::runtime_error);
-  const std::string file = ReadBytes(target_);
-  const produced::Payload p = ReadEntries(file);
-  EXPECT_EQ(p.entries.size(), before);
-  EXPECT_FALSE(p.ended);
-  EXPECT_EQ(p.end, file.size()) << "the target ends after the last whole entry";
-}
-
 TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
   // A file larger than what is gathered at once goes around the gathered pieces; its
   // neighbours must still come out in order and whole.
@@ -147,3 +128,86 @@ TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
 }
 
 }  // namespace
+
+namespace {
+
+// The order Windows lists a folder in, for names of printable ASCII: upper-cased, then
+// compared byte by byte (which is UTF-16 code unit order for these).
+bool NtfsBefore(const std::string& a, const std::string& b) {
+  std::string ua = a, ub = b;
+  for (char& c : ua) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : ub) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ua < ub;
+}
+
+}  // namespace
+
+TEST_F(BuildWalkTest, EachFolderIsListedInTheOrderWindowsListsIt) {
+  std::vector<std::string> names;
+  unsigned seed = 7;
+  const std::string alphabet = "abcXYZ019_-.~";
+  for (int i = 0; i < 120; ++i) {
+    std::string name;
+    for (int n = 1 + i % 5; n > 0; --n) name += alphabet[((seed = seed * 1103515245u + 12345u) >> 16) % alphabet.size()];
+    if (name == "." || name == ".." || std::find_if(names.begin(), names.end(), [&](const std::string& o) {
+          return !NtfsBefore(o, name) && !NtfsBefore(name, o);
+        }) != names.end())
+      continue;  // no two names of one folder may differ in letter case only
+    names.push_back(name);
+    Write(name, name);
+  }
+  ASSERT_GT(names.size(), 60u);
+  std::sort(names.begin(), names.end(), NtfsBefore);
+  ASSERT_EQ(Build(names.front()), BuildOutcome::Built);
+  EXPECT_EQ(ReadEntries(ReadBytes(target_)).Names(), names);
+}
+
+TEST_F(BuildWalkTest, SubfoldersStandWhereTheirNamesSortAmongTheFiles) {
+  for (const char* f : {"b.txt", "D/x", "D/B/y", "D/a", "_u", "Z", "e\xC3\xA9", "e\xE2\x82\xAC", "ez"}) {
+    if (std::strchr(f, '/')) mkdir((src_ + "/" + std::string(f).substr(0, std::string(f).rfind('/'))).c_str(), 0755);
+    Write(f, "x");
+  }
+  ASSERT_EQ(Build("b.txt"), BuildOutcome::Built);
+  // "_" (0x5F) sorts after the letters once they are upper-cased; é (U+00C9 upper-cased)
+  // after "Z", and € (U+20AC) after é.
+  EXPECT_EQ(ReadEntries(ReadBytes(target_)).Names(),
+            (std::vector<std::string>{"b.txt", "D\\a", "D\\B\\y", "D\\x", "ez", "e\xE9", "e\x80", "Z", "_u"}));
+}
+
+// Times are shifted by the offset from UTC in force now, as Windows does, so two files whose
+// UTC times differ by a whole number of days store the same time of day even when one lies
+// in summer time and the other does not; dates MS-DOS time cannot hold go to its ends.
+TEST_F(BuildWalkTest, TimesUseTheOffsetInForceNowAndStayWithinWhatDosTimeHolds) {
+  const char* zone = std::getenv("TZ");
+  const std::string saved = zone ? zone : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  struct File {
+    const char* name;
+    time_t utc;
+  };
+  const File files[] = {{"june", 1750000000 - 1750000000 % 86400 + 45930},   // 2025-06-15 12:45:30 UTC
+                        {"january", 1736899200 + 45930},                      // 2025-01-15 12:45:30 UTC
+                        {"early", 86400 * 365},                               // 1971
+                        {"late", 4354819200}};                                // 2108-01-01
+  for (const File& f : files) {
+    Write(f.name, "t");
+    struct timeval times[2] = {{f.utc, 0}, {f.utc, 0}};
+    ASSERT_EQ(utimes((src_ + "/" + f.name).c_str(), times), 0);
+  }
+  const time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  const BuildOutcome outcome = Build("june");
+  if (zone) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(outcome, BuildOutcome::Built);
+
+  const auto m = ReadEntries(ReadBytes(target_)).ByName();
+  const uint32_t dayTime = (12 + local.tm_gmtoff / 3600) << 11 | 45 << 5 | 15;
+  EXPECT_EQ(m.at("june").time & 0xFFFF, static_cast<int32_t>(dayTime));
+  EXPECT_EQ(m.at("january").time & 0xFFFF, static_cast<int32_t>(dayTime));
+  EXPECT_EQ(static_cast<uint32_t>(m.at("june").time) >> 16, (45u << 9) | (6u << 5) | 15u);
+  EXPECT_EQ(static_cast<uint32_t>(m.at("early").time), (1u << 21) | (1u << 16)) << "1980-01-01 00:00:00";
+  EXPECT_EQ(static_cast<uint32_t>(m.at("late").time), 0xFF9FBF7Du) << "2107-12-31 23:59:58";
+}

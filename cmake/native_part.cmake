@@ -20,7 +20,7 @@ else()
       SOURCE_DIR ${CMAKE_SOURCE_DIR}
       BINARY_DIR ${CMAKE_BINARY_DIR}/win-${arch}
       CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
-                 -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja
+                 -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja -DKESDRA_NATIVE_DIR=${CMAKE_BINARY_DIR}
       BUILD_ALWAYS ON
       INSTALL_COMMAND ""
       BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/win-${arch}/sfxhead.exe ${CMAKE_BINARY_DIR}/win-${arch}/kesdra.exe

@@ -72,3 +72,27 @@ TEST_F(HiddenBuild, FewerThanThreePositionalsEndAtOnce) {
   EXPECT_EQ(r.exitCode, 0u);
   EXPECT_TRUE(r.boxes.empty());
 }
+
+// A folder whose path passes what Windows allows would be left out without a word by the
+// listing: the build says so instead, before the target exists.
+TEST_F(HiddenBuild, APathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  std::wstring deep = L"\\\\?\\";
+  for (char c : dir_ + "src") deep += static_cast<wchar_t>(c);
+  for (int level = 0; level < 18; ++level) {
+    deep += L"\\level-of-fifteen";
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  HANDLE file = CreateFileW((deep + L"\\deep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+
+  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
+  EXPECT_EQ(r.boxes[0].caption, "Error");
+  EXPECT_NE(r.boxes[0].text.find("is longer than the 259 characters Windows allows"), std::string::npos)
+      << r.boxes[0].text;
+  EXPECT_NE(r.boxes[0].text.find(dir_ + "src\\level-of-fifteen\\"), std::string::npos) << r.boxes[0].text;
+  EXPECT_EQ(r.exitCode, 1u);
+  EXPECT_FALSE(Exists(dir_ + "sfx.exe"));
+}

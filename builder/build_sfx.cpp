@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "builder/payload_compressor.h"
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
 #include "pe/pe_image.h"
@@ -21,7 +22,9 @@ bool OverwriteTarget = false;
 bool ReportSuccess = true;
 bool HideMainWindow = false;
 bool CommandLineMode = false;
+bool CompressPayload = false;
 StubImageRef StubImage;
+StubImageRef PackedStubImage;
 
 namespace {
 
@@ -265,8 +268,9 @@ class PayloadWriter {
 };
 
 void WriteStubImage(const std::string& target) {
+  const StubImageRef& stub = CompressPayload ? PackedStubImage : StubImage;
   File file = File::Create(target);
-  file.Write(StubImage.data, static_cast<int32_t>(StubImage.size));
+  file.Write(stub.data, static_cast<int32_t>(stub.size));
   file.Close();
 }
 
@@ -274,6 +278,15 @@ void WritePayload(const std::string& sourceDir, const std::string& executable, c
   ImageChecksum imageChecksum;
   imageChecksum.Start(target);
   File file = File::OpenAppend(target);
+  if (CompressPayload) {
+    const int64_t size = WritePackedPayload(file, sourceDir, LaunchKey(executable), DrawPayloadId(), *g_host,
+                                            [&](const void* data, int32_t count, int64_t position) {
+                                              imageChecksum.Add(data, count, position);
+                                            });
+    file.Close();
+    imageChecksum.Finish(target, size);
+    return;
+  }
   PayloadWriter writer(file, sourceDir, LaunchKey(executable), imageChecksum);
   try {
     writer.WriteIdentifier();

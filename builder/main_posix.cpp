@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
   }
   StubImage.data = image;
   StubImage.size = imageSize;
+  if (!LockNamedResource("EXE", "SFXHEADZ", &PackedStubImage.data, &PackedStubImage.size)) {
+    ShowError(kMsgCorrupted);
+    return 1;
+  }
   SeedRandom(ClockSeed());
 
   // "/" opens absolute paths here, so only "-" opens a switch.
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
   OverwriteTarget = cmd.HasSwitch('o');
   ReportSuccess = !cmd.HasSwitch('c');
   HideMainWindow = cmd.HasSwitch('h');
+  CompressPayload = cmd.HasSwitch('z');
   CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   if (!CommandLineMode) {
     PrintUsage();

@@ -62,12 +62,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   StubImage.data = image;
   StubImage.size = imageSize;
+  if (!LockNamedResource("EXE", "SFXHEADZ", &PackedStubImage.data, &PackedStubImage.size)) {
+    ShowError(kMsgCorrupted);
+    return 0;
+  }
   SeedRandom(ClockSeed());
 
   const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
   OverwriteTarget = cmd.HasSwitch('o');
   ReportSuccess = !cmd.HasSwitch('c');
   HideMainWindow = cmd.HasSwitch('h');
+  CompressPayload = cmd.HasSwitch('z');
   CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   return HideMainWindow ? RunHidden(cmd) : RunWindow(cmd);
 }

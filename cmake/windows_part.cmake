@@ -14,7 +14,7 @@ target_compile_options(kesdra_core PRIVATE -msse2)
 
 configure_file(builder/kesdra.rc.in ${CMAKE_BINARY_DIR}/kesdra.rc @ONLY)
 set_source_files_properties(${CMAKE_BINARY_DIR}/kesdra.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_SOURCE_DIR}/builder/kesdra.manifest")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_BINARY_DIR}/sfxheadz.exe;${CMAKE_SOURCE_DIR}/builder/kesdra.manifest")
 add_executable(kesdra WIN32
   builder/main_win32.cpp
   builder/f_kesdra.cpp
@@ -28,7 +28,7 @@ add_executable(kesdra WIN32
   uikit/u_captions.cpp
   ${CMAKE_BINARY_DIR}/kesdra.rc)
 target_link_libraries(kesdra PRIVATE kesdra_core comctl32 comdlg32 version shell32 ole32 gdi32 ${KESDRA_STATIC_LINK})
-add_dependencies(kesdra sfxhead)
+add_dependencies(kesdra sfxhead sfxheadz)
 
 include(tests/win/tests.cmake OPTIONAL)
 include(bench/bench.cmake)

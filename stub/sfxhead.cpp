@@ -77,9 +77,14 @@ void OnWalkEntry(void* /*context*/) { PumpMessages(); }
 void LocateAndWalkPayload() {
   PayloadFault fault = LocatePayloadStart(OwnSource, &PayloadStart);
   if (fault == kFaultNone) fault = ReadPayloadId(OwnSource, PayloadStart, &Id);
+#ifdef KESDRA_PACKED
+  if (fault != kFaultNone) QuitOnPayloadFault(fault);
+  CheckOwnPackedPayload();
+#else
   if (fault == kFaultNone) fault = WalkPayload(OwnSource, PayloadStart, IsLeadByteAnsi, g_walkName, OnWalkEntry,
                                                nullptr, &TotalSize);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
+#endif
 }
 
 }  // namespace

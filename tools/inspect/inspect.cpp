@@ -36,6 +36,9 @@ const char* FaultText(PayloadFault fault) {
     case kFaultNoEndRecord: return "the entries run off the end of the file without an end record";
     case kFaultNoData: return "the entries hold no file data";
     case kFaultChecksum: return "an entry's checksum does not match its bytes";
+    case kFaultPackedDamaged: return "the compressed payload is damaged (CRC-32, chunks or sizes)";
+    case kFaultPackedUnsupported: return "the compressed payload has an unknown version or properties";
+    case kFaultPackedStream: return "the compressed stream is corrupt, ends early or runs past its size";
   }
   return "unknown fault";
 }

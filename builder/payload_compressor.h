@@ -1,0 +1,32 @@
+// The compressed payload writer (layout in shared/u_packed.h): the same entries, in the same
+// order, as the stored payload, run through one solid LZMA stream, except the data of files
+// that would not shrink, which goes into stored chunks. Single-threaded and deterministic,
+// so the Linux and the Windows builder write the same bytes for the same tree.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "builder/build_sfx.h"
+#include "platform/fs.h"
+#include "shared/u_shared.h"
+
+// The encoder's settings; the unpacker's limits in u_packed.h must admit them.
+struct PackedSettings {
+  int level = 6;
+  uint32_t dictionarySize = 16u << 20;
+};
+
+// Called with every byte written and the file position it lands on (the PE checksum).
+using WrittenBytes = std::function<void(const void* data, int32_t count, int64_t position)>;
+
+// Appends identifier and compressed payload to `target`, whose size is where the payload
+// begins. Returns the size of the finished file. Throws like the stored writer.
+int64_t WritePackedPayload(File& target, const std::string& sourceDir, const std::string& launchKey,
+                           const PayloadId& id, BuildHost& host, const WrittenBytes& written,
+                           const PackedSettings& settings = PackedSettings());
+
+// Data whose byte values are spread almost evenly is already compressed (or random): LZMA
+// gains a few per cent on it and decodes it several times slower than other data.
+bool LooksIncompressible(const unsigned char* data, int32_t count);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
@@ -15,8 +16,17 @@
 
 namespace {
 
+// The help window's lines, with -z added: the window keeps its ten lines.
 void PrintUsage() {
-  for (const char* line : kUsageLines) std::cout << line << '\n';
+  for (const char* line : kUsageLines) {
+    const std::string text = line;
+    if (text.find("[-o] [-c] [-h]") != std::string::npos) {
+      std::cout << "kesdra [-z] [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>\n";
+      continue;
+    }
+    std::cout << line << '\n';
+    if (text.rfind("-h  ", 0) == 0) std::cout << "-z  compress the payload (LZMA, solid; the stub grows to 24 KiB)\n";
+  }
 }
 
 }  // namespace

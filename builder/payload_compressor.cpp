@@ -109,6 +109,7 @@ class PackedWriter {
     LzmaEncProps_Init(&props);
     props.level = settings.level;
     props.dictSize = settings.dictionarySize;
+    props.fb = settings.fastBytes;
     props.reduceSize = static_cast<UInt32>(decodedEstimate_ + kEntryHeaderSize);
     props.lc = kMaxLc;
     props.lp = kMaxLp;

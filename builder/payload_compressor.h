@@ -12,9 +12,14 @@
 #include "platform/fs.h"
 #include "shared/u_shared.h"
 
-// The encoder's settings; the unpacker's limits in u_packed.h must admit them.
+// The encoder's settings; the unpacker's limits in u_packed.h must admit them. Measured on
+// 50 MB of Wine's 32-bit DLLs: a 16 MiB dictionary packs 4 % smaller than 8 MiB (32 MiB
+// would take the builder past 256 MiB: the binary-tree match finder needs about 11.5 times
+// the dictionary); 64 fast bytes 2 % smaller than 32 for about 15 % more time; level 4
+// (fast mode) 16 % larger.
 struct PackedSettings {
   int level = 6;
+  int fastBytes = 64;
   uint32_t dictionarySize = 16u << 20;
 };
 

@@ -40,6 +40,10 @@ add_executable(stub_probe tests/win/stub_probe.cpp)
 target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
 kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp DEPENDS kesdra sfxhead stub_probe)
 
+# Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
+kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp shared/u_packed.cpp
+                    DEPENDS kesdra sfxhead sfxheadz stub_probe)
+
 include(tests/win/pe_tests.cmake)
 
 # The stub's progress window, once as the prefix is set up and once with a German system.

@@ -43,6 +43,9 @@ kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payl
 # Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
 kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp shared/u_packed.cpp
                     DEPENDS kesdra sfxhead sfxheadz stub_probe)
+add_test(NAME win_packed_same_bytes
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/win/packed_same_bytes.sh $<TARGET_FILE:kesdra> ${CMAKE_BINARY_DIR}/../kesdra)
+set_tests_properties(win_packed_same_bytes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 
 include(tests/win/pe_tests.cmake)
 

@@ -3,3 +3,5 @@ kesdra_fuzz_target(fuzz_payload ${ROOT}/fuzz/fuzz_payload.cpp ${ROOT}/container/
 kesdra_fuzz_target(fuzz_pe_reader ${ROOT}/fuzz/fuzz_pe_reader.cpp ${ROOT}/pe/pe_image.cpp ${ROOT}/pe/pe_resources.cpp)
 kesdra_fuzz_target(fuzz_pe_roundtrip ${ROOT}/fuzz/fuzz_pe_roundtrip.cpp ${ROOT}/pe/pe_image.cpp ${ROOT}/pe/pe_resources.cpp ${ROOT}/pe/pe_update.cpp)
 kesdra_fuzz_target(fuzz_settings_value ${ROOT}/fuzz/fuzz_settings_value.cpp ${ROOT}/builder/u_settings.cpp)
+kesdra_fuzz_target(fuzz_packed ${ROOT}/fuzz/fuzz_packed.cpp ${ROOT}/container/packed_reader.cpp ${ROOT}/container/payload_reader.cpp ${ROOT}/shared/u_packed.cpp ${ROOT}/shared/u_shared.cpp /usr/include/lzma/LzmaDec.c)
+target_compile_options(fuzz_packed PRIVATE -idirafter /usr/include/lzma)

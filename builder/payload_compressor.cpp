@@ -4,7 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <optional>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -28,23 +28,23 @@ void PutLe32(uint32_t value, unsigned char* out) {
 
 // One file to pack, as the listing described it.
 struct PackedItem {
-  std::string path;
-  std::string storedName;
+  const SourceFile* file;
   EntryHeader header;
-  FileIdentity identity;
 };
 
 class PackedWriter {
  public:
-  PackedWriter(File& target, BuildHost& host, const WrittenBytes& written)
-      : target_(target), host_(host), written_(written), targetId_(target.Identity()) {
-    position_ = target.Size();
+  PackedWriter(File& target, FileSystem& fs, BuildHost& host, const WrittenBytes& written)
+      : target_(target), fs_(fs), host_(host), written_(written), targetId_(target.Identity()) {
+    position_ = target.position();
   }
 
-  void Collect(const std::string& sourceDir, const std::string& launchKey) {
-    sourceDir_ = sourceDir;
-    launchKey_ = launchKey;
-    CollectDirectory();
+  void Collect(const std::vector<SourceFile>& files, const std::string& launchKey) {
+    for (const SourceFile& file : files) {
+      // A target inside the source tree must not swallow itself.
+      if (file.listed.identity.valid && file.listed.identity == targetId_) continue;
+      AddItem(file, launchKey);
+    }
   }
 
   int64_t Write(const PayloadId& id, const PackedSettings& settings) {
@@ -68,40 +68,23 @@ class PackedWriter {
   }
 
  private:
-  // Same order as the stored writer: depth first, in listing order.
-  void CollectDirectory() {
-    ListDirectory(sourceDir_ + relNative_, [this](const ListedEntry& entry) {
-      if (entry.isDirectory) {
-        const size_t nativeLen = relNative_.size(), storedLen = relStored_.size();
-        relNative_ += entry.name + kPathDelimiter;
-        relStored_ += entry.storedName + '\\';
-        CollectDirectory();
-        relNative_.resize(nativeLen);
-        relStored_.resize(storedLen);
-      } else if (!(entry.identity.valid && entry.identity == targetId_)) {
-        AddItem(entry);
-      }
-    });
-  }
-
-  void AddItem(const ListedEntry& entry) {
-    PackedItem item;
-    item.path = sourceDir_ + relNative_ + entry.name;
-    item.storedName = relStored_ + entry.storedName;
-    item.identity = entry.identity;
-    if (entry.size > kLargestContainer)
-      throw std::runtime_error(item.path + " is 2 GiB or larger; a self-extracting file cannot carry it");
-    decodedEstimate_ += kEntryHeaderSize + static_cast<int64_t>(item.storedName.size()) + entry.size + kChecksumSize;
+  void AddItem(const SourceFile& file, const std::string& launchKey) {
+    const int64_t size = file.listed.size;
+    if (size > kLargestContainer)
+      throw std::runtime_error(file.path + " is 2 GiB or larger; a self-extracting file cannot carry it");
+    decodedEstimate_ += kEntryHeaderSize + static_cast<int64_t>(file.storedName.size()) + size + kChecksumSize;
     if (decodedEstimate_ + kEntryHeaderSize > kLargestContainer)
-      throw std::runtime_error("The self-extracting file would reach 2 GiB with " + item.path +
+      throw std::runtime_error("The self-extracting file would reach 2 GiB with " + file.path +
                                "; it must stay below 2,147,483,648 bytes");
+    PackedItem item;
+    item.file = &file;
     EntryHeader& h = item.header;
-    h.IsLaunch = UpperCaseAnsi(item.storedName) == launchKey_ ? 1 : 0;
-    h.NameLen = static_cast<int32_t>(item.storedName.size());
-    h.Size = static_cast<int32_t>(entry.size);
-    h.Time = static_cast<int32_t>(entry.dosTime);
-    h.Attr = entry.attr;
-    items_.push_back(std::move(item));
+    h.IsLaunch = UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0;
+    h.NameLen = static_cast<int32_t>(file.storedName.size());
+    h.Size = static_cast<int32_t>(size);
+    h.Time = static_cast<int32_t>(file.listed.dosTime);
+    h.Attr = file.listed.attr;
+    items_.push_back(item);
   }
 
   void Encode(CLzmaEncHandle encoder, const PackedSettings& settings, PackedHeader* header) {
@@ -185,17 +168,18 @@ class PackedWriter {
   bool StartNextEntry() {
     while (nextItem_ < items_.size()) {
       const PackedItem& item = items_[nextItem_++];
-      File source = File::OpenRead(item.path);
-      // A target inside the source tree must not swallow itself.
-      if (!item.identity.valid && source.Identity() == targetId_) continue;
+      const SourceFile& file = *item.file;
+      std::unique_ptr<File> source = fs_.OpenOrThrow(file.path, OpenMode::Read);
+      // Where the listing could not tell, the opened file says whether it is the target.
+      if (!file.listed.identity.valid && source->Identity() == targetId_) continue;
       source_ = std::move(source);
       open_ = true;
       dataLeft_ = item.header.Size;
       SetPending(&item.header, kEntryHeaderSize);
-      pending_.insert(pending_.end(), item.storedName.begin(), item.storedName.end());
-      sum_ = ByteSum(item.storedName.data(), item.header.NameLen);
+      pending_.insert(pending_.end(), file.storedName.begin(), file.storedName.end());
+      sum_ = ByteSum(file.storedName.data(), item.header.NameLen);
       dataSize_ += item.header.Size;
-      host_.FileStarted(item.storedName, item.header.Size);
+      host_.FileStarted(file.storedName, item.header.Size);
       LookAhead();
       return true;
     }
@@ -260,6 +244,7 @@ class PackedWriter {
     unsigned char sum[kChecksumSize];
     PutLe32(sum_, sum);
     SetPending(sum, kChecksumSize);
+    source_->Close();
     source_.reset();
     open_ = false;
     host_.ProcessMessages();
@@ -333,15 +318,15 @@ class PackedWriter {
   }
 
   File& target_;
+  FileSystem& fs_;
   BuildHost& host_;
   const WrittenBytes& written_;
   const FileIdentity targetId_;
-  std::string sourceDir_, launchKey_, relNative_, relStored_;
   std::vector<PackedItem> items_;
   int64_t decodedEstimate_ = 0;
 
   size_t nextItem_ = 0;
-  std::optional<File> source_;
+  std::unique_ptr<File> source_;
   bool open_ = false, storedData_ = false, ended_ = false;
   int32_t dataLeft_ = 0, lookPos_ = 0, lookLen_ = 0;
   uint32_t sum_ = 0;
@@ -370,10 +355,10 @@ bool LooksIncompressible(const unsigned char* data, int32_t count) {
   return chiSquare < n / 64;
 }
 
-int64_t WritePackedPayload(File& target, const std::string& sourceDir, const std::string& launchKey,
-                           const PayloadId& id, BuildHost& host, const WrittenBytes& written,
-                           const PackedSettings& settings) {
-  PackedWriter writer(target, host, written);
-  writer.Collect(sourceDir, launchKey);
+int64_t WritePackedPayload(File& target, FileSystem& fs, const std::vector<SourceFile>& files,
+                           const std::string& launchKey, const PayloadId& id, BuildHost& host,
+                           const WrittenBytes& written, const PackedSettings& settings) {
+  PackedWriter writer(target, fs, host, written);
+  writer.Collect(files, launchKey);
   return writer.Write(id, settings);
 }

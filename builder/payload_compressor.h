@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "builder/build_sfx.h"
+#include "builder/source_tree.h"
 #include "platform/fs.h"
 #include "shared/u_shared.h"
 
@@ -26,11 +28,11 @@ struct PackedSettings {
 // Called with every byte written and the file position it lands on (the PE checksum).
 using WrittenBytes = std::function<void(const void* data, int32_t count, int64_t position)>;
 
-// Appends identifier and compressed payload to `target`, whose size is where the payload
-// begins. Returns the size of the finished file. Throws like the stored writer.
-int64_t WritePackedPayload(File& target, const std::string& sourceDir, const std::string& launchKey,
-                           const PayloadId& id, BuildHost& host, const WrittenBytes& written,
-                           const PackedSettings& settings = PackedSettings());
+// Appends identifier and compressed payload of `files` to `target` at its position, where
+// the payload begins. Returns the size of the finished file. Throws like the stored writer.
+int64_t WritePackedPayload(File& target, FileSystem& fs, const std::vector<SourceFile>& files,
+                           const std::string& launchKey, const PayloadId& id, BuildHost& host,
+                           const WrittenBytes& written, const PackedSettings& settings = PackedSettings());
 
 // Data whose byte values are spread almost evenly is already compressed (or random): LZMA
 // gains a few per cent on it and decodes it several times slower than other data.

@@ -23,8 +23,10 @@ namespace {
 // Error of the last failed read of the own file; 0 when the reader stopped at the end.
 DWORD g_readError = 0;
 
+#ifndef KESDRA_PACKED
 // Names are checked during the walk; they are at most kMaxStoredNameLen bytes.
 char g_walkName[kMaxStoredNameLen];
+#endif
 
 bool ReadOwnImage(void* /*context*/, int64_t pos, void* buffer, int32_t count) {
   LARGE_INTEGER to;
@@ -72,7 +74,9 @@ void PrepareOwnImage() {
   OwnSource.size = size.QuadPart;
 }
 
+#ifndef KESDRA_PACKED
 void OnWalkEntry(void* /*context*/) { PumpMessages(); }
+#endif
 
 void LocateAndWalkPayload() {
   PayloadFault fault = LocatePayloadStart(OwnSource, &PayloadStart);

@@ -3,6 +3,7 @@
 # 1 MiB copy buffer would land in every produced file.
 #   sfxhead   the stored layout
 #   sfxheadz  the same sources with the LZMA decoder, for compressed payloads
+set(LZMA_SDK_DIR /usr/include/lzma)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(STUB_ENTRY _SfxEntry@0)
 else()
@@ -52,4 +53,6 @@ kesdra_stub(sfxheadz 24576
   shared/u_packed.cpp
   ${LZMA_SDK_DIR}/LzmaDec.c)
 target_compile_definitions(sfxheadz PRIVATE KESDRA_PACKED _LZMA_SIZE_OPT)
+# -idirafter: the SDK's folder also holds other headers that must not shadow the system's.
+target_compile_options(sfxheadz PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-idirafter$<SEMICOLON>${LZMA_SDK_DIR}>)
 set_source_files_properties(${LZMA_SDK_DIR}/LzmaDec.c TARGET_DIRECTORY sfxheadz PROPERTIES COMPILE_OPTIONS -w)

@@ -5,12 +5,9 @@ set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine-env"
 kesdra_wine_up
 winexe=$1 linux=$2 inspect=$(dirname "$2")/kesdra-inspect
-# Wine lists a folder sorted by name, Linux in the file system's own order. On tmpfs that is
-# newest first, so entries made in reverse name order list alike on both; elsewhere the
-# orders are compared below and the test is skipped when they differ.
-base=/tmp
-[ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
-dir=$(mktemp -d "$base/kesdra-same-XXXXXX")
+# Both builders list a folder in the order Windows does; should they ever disagree on a file
+# system, the entry orders are compared first and the test is skipped, not failed.
+dir=$(mktemp -d /tmp/kesdra-same-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 mkdir -p "$dir/src"
 printf '@echo off\r\nexit /b 0\r\n' > "$dir/src/run.bat"

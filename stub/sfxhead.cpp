@@ -7,7 +7,7 @@
 #include "stub/stub_state.h"
 
 char OwnPath[MAX_PATH + 1];
-HANDLE OwnImage = INVALID_HANDLE_VALUE;
+HANDLE OwnImage;  // zero, so the stub has no initialised data; set before any read
 PayloadSource OwnSource;
 int32_t PayloadStart = 0;
 PayloadId Id;

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 
 #include "ui/ui_driver.h"
 #include "uikit/application_win32.h"
@@ -44,7 +43,7 @@ HWND WaitForBox(HWND except = nullptr) {
 
 // Runs `watch` on its own thread while the interface thread shows a box through `show`.
 void WithWatcher(const std::function<void()>& show, const std::function<void()>& watch) {
-  std::thread watcher(watch);
+  ui::Watcher watcher(watch);
   show();
   watcher.join();
 }
@@ -119,7 +118,7 @@ TEST_F(MessageBoxes, OtherWindowsAreDisabledAndTopMostsLiftedUntilTheOuterBoxClo
   SetActiveWindow(other_);
   std::atomic<bool> innerShown{false};
   // The inner box opens from inside the outer box's message loop, as nested boxes do.
-  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) CALLBACK {
     KillTimer(nullptr, id);
     ShowInfo("inner");
   });

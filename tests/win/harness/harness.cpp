@@ -33,7 +33,7 @@ std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className) {
     std::vector<HWND> found;
   } search{pid, className, {}};
   EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
+      [](HWND w, LPARAM p) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(p);
         DWORD owner = 0;
         GetWindowThreadProcessId(w, &owner);

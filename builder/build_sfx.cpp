@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "builder/payload_compressor.h"
 #include "builder/source_tree.h"
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
@@ -17,7 +18,9 @@
 bool OverwriteTarget = false;
 bool ReportSuccess = true;
 bool CommandLineMode = false;
+bool CompressPayload = false;
 StubImageRef StubImage;
+StubImageRef PackedStubImage;
 
 namespace {
 
@@ -214,8 +217,9 @@ class PayloadWriter {
 };
 
 void WriteStubImage(const std::string& target) {
+  const StubImageRef& stub = CompressPayload ? PackedStubImage : StubImage;
   std::unique_ptr<File> file = g_fs->OpenOrThrow(target, OpenMode::Create);
-  file->Write(StubImage.data, static_cast<int32_t>(StubImage.size));
+  file->Write(stub.data, static_cast<int32_t>(stub.size));
   file->CloseOrThrow();
 }
 
@@ -224,6 +228,15 @@ void WritePayload(const SourceTree& tree, const std::string& executable, const s
   file->SeekToEnd();
   ImageChecksum imageChecksum;
   imageChecksum.Start(*file);
+  if (CompressPayload) {
+    const int64_t size = WritePackedPayload(*file, *g_fs, tree.files, LaunchKey(executable), DrawPayloadId(), *g_host,
+                                            [&](const void* data, int32_t count, int64_t position) {
+                                              imageChecksum.Add(data, count, position);
+                                            });
+    imageChecksum.Finish(*file, size);
+    file->CloseOrThrow();
+    return;
+  }
   PayloadWriter writer(*file, LaunchKey(executable), imageChecksum);
   try {
     writer.WriteIdentifier();
@@ -287,7 +300,8 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
     g_host->ProcessMessages();
     // The whole tree is listed and checked first: what cannot become a working file is
     // refused before the target is created or truncated.
-    const int64_t fixedBytes = static_cast<int64_t>(StubImage.size) + kPayloadIdSize + kEntryHeaderSize;
+    const int64_t stubSize = static_cast<int64_t>((CompressPayload ? PackedStubImage : StubImage).size);
+    const int64_t fixedBytes = stubSize + kPayloadIdSize + kEntryHeaderSize;
     const SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); });
     refusal = tree.refusal;
     if (refusal.empty()) {

@@ -14,6 +14,7 @@
 extern bool OverwriteTarget;
 extern bool ReportSuccess;
 extern bool CommandLineMode;
+extern bool CompressPayload;  // -z: the payload goes through LZMA behind the compressed stub
 
 // The stub image carried in the builder's own resources, located once at start-up.
 struct StubImageRef {
@@ -21,6 +22,7 @@ struct StubImageRef {
   size_t size = 0;
 };
 extern StubImageRef StubImage;
+extern StubImageRef PackedStubImage;  // the stub with the decoder, for -z
 
 // What a build needs from the program around it. The defaults do nothing and answer every
 // question with No: a build nobody watches never destroys anything.
@@ -38,6 +40,8 @@ class BuildHost {
   // Progress: a file is about to be packed, and some of its bytes have been.
   virtual void FileStarted(const std::string& /*storedName*/, int64_t /*size*/) {}
   virtual void BytesCopied(int32_t /*count*/) {}
+  // A compressed build: `in` bytes have gone into the encoder and `out` bytes come out.
+  virtual void PackedProgress(int64_t /*in*/, int64_t /*out*/) {}
 };
 void SetBuildHost(BuildHost* host);  // null restores the do-nothing host
 void SetBuildFileSystem(FileSystem* fs);  // null restores the real disk

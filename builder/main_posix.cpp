@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
@@ -12,8 +13,17 @@
 
 namespace {
 
+// The help window's lines, with -z added: the window keeps its ten lines.
 void PrintUsage(std::ostream& out) {
-  for (const char* line : kUsageLines) out << line << '\n';
+  for (const char* line : kUsageLines) {
+    const std::string text = line;
+    if (text.find("[-o] [-c] [-h]") != std::string::npos) {
+      out << "kesdra [-z] [-o] [-c] [-h] <sourcedir> <executablefile> <targetfile>\n";
+      continue;
+    }
+    out << line << '\n';
+    if (text.rfind("-h  ", 0) == 0) out << "-z  compress the payload (LZMA, solid; the stub grows to 24 KiB)\n";
+  }
 }
 
 // An empty argument is usually a variable that a script left unset; the positional count

@@ -18,6 +18,13 @@
 #include "uikit/shell.h"
 #include "uikit/ui_text.h"
 
+// Replaces the library's verbose terminate handler, which prints the demangled type of the
+// exception and so links the whole C++ name demangler into the program. An exception that
+// escapes is a bug: end at once, without a box that could wait for a person.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { TerminateProcess(GetCurrentProcess(), 3); }
+}  // namespace __gnu_cxx
+
 bool HideMainWindow = false;
 
 namespace {

@@ -20,6 +20,13 @@ void ProgressLine::BytesCopied(int32_t count) {
   MaybeDraw();
 }
 
+void ProgressLine::PackedProgress(int64_t in, int64_t out) {
+  if (!enabled_) return;
+  packedIn_ = in;
+  packedOut_ = out;
+  MaybeDraw();
+}
+
 void ProgressLine::MaybeDraw() {
   const auto now = Clock::now();
   if (now - lastDraw_ < kRedrawInterval) return;
@@ -28,8 +35,11 @@ void ProgressLine::MaybeDraw() {
   const double mib = bytes_ / 1048576.0;
   std::string name = current_;
   if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
-  std::fprintf(stderr, "\r\033[K%lld files, %.1f MiB, %.1f MiB/s  %s", files_, mib, seconds > 0 ? mib / seconds : 0.0,
-               name.c_str());
+  char packed[48] = "";
+  if (packedIn_ > 0)
+    std::snprintf(packed, sizeof packed, ", packed to %.1f %%", 100.0 * static_cast<double>(packedOut_) / packedIn_);
+  std::fprintf(stderr, "\r\033[K%lld files, %.1f MiB, %.1f MiB/s%s  %s", files_, mib, seconds > 0 ? mib / seconds : 0.0,
+               packed, name.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

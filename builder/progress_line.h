@@ -13,6 +13,7 @@ class ProgressLine : public BuildHost {
   ~ProgressLine() override { Clear(); }
   void FileStarted(const std::string& storedName, int64_t size) override;
   void BytesCopied(int32_t count) override;
+  void PackedProgress(int64_t in, int64_t out) override;
   void Clear();
 
  private:
@@ -23,6 +24,7 @@ class ProgressLine : public BuildHost {
   bool drawn_ = false;
   long long files_ = 0;
   long long bytes_ = 0;
+  long long packedIn_ = 0, packedOut_ = 0;  // a compressed build: encoder input and output so far
   std::string current_;
   Clock::time_point start_, lastDraw_;
 };

@@ -10,9 +10,11 @@ bool StartBuilder(const CommandLine& cmd) {
   if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) return false;
   StubImage.data = image;
   StubImage.size = imageSize;
+  if (!LockNamedResource("EXE", "SFXHEADZ", &PackedStubImage.data, &PackedStubImage.size)) return false;
   SeedRandom(ClockSeed());
   OverwriteTarget = cmd.HasSwitch('o');
   ReportSuccess = !cmd.HasSwitch('c');
+  CompressPayload = cmd.HasSwitch('z');
   CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   return true;
 }

@@ -5,16 +5,27 @@
 #   shared  <-  platform  <-  pe  <-  builder
 #               platform  <-  uikit  <-  builder
 #   shared  <-  container  <-  builder          (the one stored-name rule)
+# The LZMA SDK as Debian's lzma-dev installs it: compiled from there, never copied. The
+# encoder is single-threaded (the SDK's threaded match finder is not installed) and built
+# for speed in every build type: it is most of a compressed build's time. -idirafter: the
+# SDK's folder also holds other headers that must not shadow the system's.
+set(LZMA_SDK_DIR /usr/include/lzma)
+set_source_files_properties(${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c PROPERTIES
+  COMPILE_DEFINITIONS _7ZIP_ST COMPILE_OPTIONS "-O2;-w")
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-idirafter$<SEMICOLON>${LZMA_SDK_DIR}>)
+
 set(KESDRA_X86 FALSE)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
   set(KESDRA_X86 TRUE)
 endif()
 
-add_library(kesdra_shared STATIC shared/u_shared.cpp)
+add_library(kesdra_shared STATIC shared/u_shared.cpp shared/u_packed.cpp)
 target_include_directories(kesdra_shared PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_library(kesdra_container STATIC container/payload_reader.cpp)
+add_library(kesdra_container STATIC container/payload_reader.cpp container/packed_reader.cpp
+            ${LZMA_SDK_DIR}/LzmaDec.c)
 target_link_libraries(kesdra_container PUBLIC kesdra_shared)
+target_compile_options(kesdra_container PRIVATE $<$<COMPILE_LANGUAGE:C>:-w>)
 
 if(WIN32)
   add_library(kesdra_platform STATIC platform/fs_common.cpp platform/fs_win32.cpp)
@@ -38,7 +49,8 @@ else()
 endif()
 
 add_library(kesdra_builder STATIC builder/cmdline.cpp builder/u_settings.cpp builder/build_sfx.cpp
-            builder/source_tree.cpp builder/transfer.cpp builder/startup.cpp)
+            builder/source_tree.cpp builder/transfer.cpp builder/startup.cpp builder/payload_compressor.cpp
+            ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
 # The builder checks stored names with the same rule the stub applies.
 target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_uikit kesdra_container)
 

@@ -4,6 +4,7 @@ enable_testing()
 
 option(KESDRA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 set(KESDRA_STUB_EXE "" CACHE FILEPATH "A ready sfxhead.exe; empty: cross-build the Windows part")
+set(KESDRA_PACKED_STUB_EXE "" CACHE FILEPATH "A ready sfxheadz.exe, with KESDRA_STUB_EXE")
 
 add_compile_options(-Wall -Wextra)
 if(KESDRA_SANITIZE)
@@ -13,6 +14,7 @@ endif()
 
 if(KESDRA_STUB_EXE)
   set(SFXHEAD_EXE ${KESDRA_STUB_EXE})
+  set(SFXHEADZ_EXE ${KESDRA_PACKED_STUB_EXE})
   add_custom_target(windows_parts)
 else()
   foreach(arch i686 x86_64)
@@ -23,17 +25,19 @@ else()
                  -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja -DKESDRA_NATIVE_DIR=${CMAKE_BINARY_DIR}
       BUILD_ALWAYS ON
       INSTALL_COMMAND ""
-      BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/win-${arch}/sfxhead.exe ${CMAKE_BINARY_DIR}/win-${arch}/kesdra.exe
+      BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/win-${arch}/sfxhead.exe ${CMAKE_BINARY_DIR}/win-${arch}/sfxheadz.exe
+                       ${CMAKE_BINARY_DIR}/win-${arch}/kesdra.exe
       USES_TERMINAL_BUILD ON)
   endforeach()
   add_custom_target(windows_parts DEPENDS win_i686 win_x86_64)
   set(SFXHEAD_EXE ${CMAKE_BINARY_DIR}/win-i686/sfxhead.exe)
+  set(SFXHEADZ_EXE ${CMAKE_BINARY_DIR}/win-i686/sfxheadz.exe)
 endif()
 
 include(cmake/libraries.cmake)
 
 configure_file(builder/stub_image.S.in ${CMAKE_BINARY_DIR}/stub_image.S @ONLY)
-set_source_files_properties(${CMAKE_BINARY_DIR}/stub_image.S PROPERTIES OBJECT_DEPENDS ${SFXHEAD_EXE})
+set_source_files_properties(${CMAKE_BINARY_DIR}/stub_image.S PROPERTIES OBJECT_DEPENDS "${SFXHEAD_EXE};${SFXHEADZ_EXE}")
 add_executable(kesdra
   builder/main_posix.cpp
   builder/progress_line.cpp

@@ -24,6 +24,9 @@ enum PayloadFault : uint8_t {
   kFaultNoEndRecord,      // the walk ran off the end of the file
   kFaultNoData,           // the entries hold no data byte at all
   kFaultChecksum,         // an entry's stored checksum differs from its bytes
+  kFaultPackedDamaged,    // a compressed payload's CRC-32, chunks or sizes do not agree
+  kFaultPackedUnsupported,  // a compressed payload of another version or with other properties
+  kFaultPackedStream,     // the LZMA stream is corrupt, ends early or runs past its size
 };
 
 // Longest stored name accepted: no Windows path can be longer.

@@ -103,6 +103,36 @@ void ExtractEntry(const EntryHeader& header, int32_t pos) {
 
 }  // namespace
 
+#ifdef KESDRA_PACKED
+// The same steps as ExtractEntry, for an entry whose data arrives in pieces.
+HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
+  FormFullPath(name, header.NameLen);
+  if (header.IsLaunch != 0) {
+    StrClear(&LaunchPath);
+    StrAppendZ(&LaunchPath, g_fullPath);
+  }
+  StrAppendZ(&UnpackedList, g_fullPath);
+  StrAppendChar(&UnpackedList, '\r');
+  CreateFolderPart(g_fullPath);
+  return CreateEntryFile(g_fullPath);
+}
+
+void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
+  DWORD written = 0;
+  if (!WriteFile(file, data, count, &written, nullptr) || written != static_cast<DWORD>(count))
+    QuitStub(g_fullPath, FailureCode(ERROR_DISK_FULL));
+  DoneSize += count;
+  UpdateProgress();
+  PumpMessages();
+}
+
+void EndEntryFile(HANDLE file, const EntryHeader& header) {
+  SetEntryTime(file, header.Time);
+  CloseHandle(file);
+  SetFileAttributesA(g_fullPath, header.Attr);
+}
+#endif
+
 void MakeExtractDir() {
   const DWORD n = GetTempPathA(MAX_PATH + 1, g_tempDir);
   g_tempDir[n <= MAX_PATH ? n : 0] = 0;
@@ -138,6 +168,9 @@ void CheckFreeSpace() {
 
 void ExtractPayload() {
   CreateFolderPart(ExtractDir.text);
+#ifdef KESDRA_PACKED
+  ExtractPackedPayload();
+#else
   int32_t pos = PayloadStart + kPayloadIdSize;
   while (pos < OwnSource.size) {
     EntryHeader header;
@@ -149,4 +182,5 @@ void ExtractPayload() {
     ExtractEntry(header, pos);
     pos = next;
   }
+#endif
 }

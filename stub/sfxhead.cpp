@@ -7,7 +7,7 @@
 #include "stub/stub_state.h"
 
 char OwnPath[MAX_PATH + 1];
-HANDLE OwnImage = INVALID_HANDLE_VALUE;
+HANDLE OwnImage;  // zero, so the stub has no initialised data; set before any read
 PayloadSource OwnSource;
 int32_t PayloadStart = 0;
 PayloadId Id;
@@ -23,8 +23,10 @@ namespace {
 // Error of the last failed read of the own file; 0 when the reader stopped at the end.
 DWORD g_readError = 0;
 
+#ifndef KESDRA_PACKED
 // Names are checked during the walk; they are at most kMaxStoredNameLen bytes.
 char g_walkName[kMaxStoredNameLen];
+#endif
 
 bool ReadOwnImage(void* /*context*/, int64_t pos, void* buffer, int32_t count) {
   LARGE_INTEGER to;
@@ -72,14 +74,21 @@ void PrepareOwnImage() {
   OwnSource.size = size.QuadPart;
 }
 
+#ifndef KESDRA_PACKED
 void OnWalkEntry(void* /*context*/) { PumpMessages(); }
+#endif
 
 void LocateAndWalkPayload() {
   PayloadFault fault = LocatePayloadStart(OwnSource, &PayloadStart);
   if (fault == kFaultNone) fault = ReadPayloadId(OwnSource, PayloadStart, &Id);
+#ifdef KESDRA_PACKED
+  if (fault != kFaultNone) QuitOnPayloadFault(fault);
+  CheckOwnPackedPayload();
+#else
   if (fault == kFaultNone) fault = WalkPayload(OwnSource, PayloadStart, IsLeadByteAnsi, g_walkName, OnWalkEntry,
                                                nullptr, &TotalSize);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
+#endif
 }
 
 }  // namespace

@@ -2,24 +2,6 @@
 
 #include "stub/stub_state.h"
 
-extern "C" {
-// The compiler turns struct zeroing and copies into calls of these two even with
-// -fno-builtin; nothing else provides them in a program without a C runtime. The loops
-// must not be recognised as memset/memcpy again, or they would call themselves.
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* dest, int value, size_t count) {
-  unsigned char* d = static_cast<unsigned char*>(dest);
-  while (count--) *d++ = static_cast<unsigned char>(value);
-  return dest;
-}
-
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* dest, const void* src, size_t count) {
-  unsigned char* d = static_cast<unsigned char*>(dest);
-  const unsigned char* s = static_cast<const unsigned char*>(src);
-  while (count--) *d++ = *s++;
-  return dest;
-}
-}
-
 void* StubAlloc(SIZE_T size) {
   void* p = HeapAlloc(GetProcessHeap(), 0, size);
   if (!p) QuitStub("Out of memory", 1);

@@ -1,5 +1,6 @@
 // The little the stub needs that a C runtime would otherwise give: a growable string on the
-// process heap and the memory functions the compiler may call on its own.
+// process heap. There is deliberately no memcpy or memset: a copy or zeroing that the
+// compiler turns into such a call then fails the link instead of slipping in.
 #pragma once
 
 #include <windows.h>

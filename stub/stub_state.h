@@ -40,6 +40,15 @@ void OpenOwnImage();
 void MakeExtractDir();
 void CheckFreeSpace();
 void ExtractPayload();
+// One entry written from pieces, in the compressed stub: created (and registered) at Begin,
+// its data written and counted for the progress bar, its time and attributes set at End.
+HANDLE BeginEntryFile(const EntryHeader& header, const char* name);
+void WriteEntryBytes(HANDLE file, const void* data, int32_t count);
+void EndEntryFile(HANDLE file, const EntryHeader& header);
+
+// extract_lzma.cpp, in the compressed stub only
+void CheckOwnPackedPayload();  // before anything is written; sets TotalSize
+void ExtractPackedPayload();
 
 // launch.cpp
 void LaunchAndWait();

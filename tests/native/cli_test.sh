@@ -23,7 +23,7 @@ check "an existing target nobody can confirm is kept, said so, status 1" \
 
 "$kesdra" -o "" "$tmp/src" bin/setup.exe "$tmp/empty.exe" >"$tmp/stdout" 2>"$tmp/err"; rc=$?
 check "an empty positional argument prints the usage on standard error, status 2" \
-  '[ $rc -eq 2 ] && [ ! -s "$tmp/stdout" ] && grep -q "^kesdra \[-o\]" "$tmp/err" && [ ! -e "$tmp/empty.exe" ]'
+  '[ $rc -eq 2 ] && [ ! -s "$tmp/stdout" ] && grep -q "^kesdra \[-z\] \[-o\]" "$tmp/err" && [ ! -e "$tmp/empty.exe" ]'
 
 ln -s loop "$tmp/loop"
 "$kesdra" -o -c "$tmp/src" bin/setup.exe "$tmp/loop/out.exe" </dev/null 2>"$tmp/err"; rc=$?
@@ -31,7 +31,7 @@ check "an error outside the runtime's table carries the system's text and the pa
   '[ $rc -eq 1 ] && grep -q "Too many levels of symbolic links: $tmp/loop/out.exe" "$tmp/err"'
 
 "$kesdra" "$tmp/src" >"$tmp/usage"; rc=$?
-check "fewer than three positionals print the usage" '[ $rc -eq 0 ] && grep -q "^kesdra \[-o\] \[-c\] \[-h\]" "$tmp/usage"'
+check "fewer than three positionals print the usage" '[ $rc -eq 0 ] && grep -q "^kesdra \[-z\] \[-o\] \[-c\] \[-h\]" "$tmp/usage" && grep -q "^-z  compress" "$tmp/usage"'
 
 echo "$pass passed, $fail failed"
 [ $fail -eq 0 ]

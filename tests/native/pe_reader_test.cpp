@@ -9,6 +9,7 @@
 #include "pe/pe_resources.h"
 #include "pe/pe_update.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/wine_files.h"
 
 using namespace peimg;
 
@@ -140,6 +141,7 @@ TEST(PeChecksumTest, AgreesWithOsslsigncodeOnRealExecutables) {
   for (const char* path : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/regedit.exe",
                            "/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe",
                            "/usr/lib/i386-linux-gnu/wine/i386-windows/msiexec.exe"}) {
+    SKIP_WITHOUT_WINE_FILE(path);
     pe::FileSource source;
     std::string error;
     ASSERT_TRUE(source.Open(path, &error)) << error;

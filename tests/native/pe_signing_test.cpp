@@ -13,6 +13,7 @@
 #include "builder/build_sfx.h"
 #include "pe/pe_update.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/wine_files.h"
 #include "tools/inspect/inspect.h"
 
 using namespace peimg;
@@ -84,6 +85,7 @@ class SignedProducedFileTest : public ::testing::Test {
 };
 
 TEST_F(SignedProducedFileTest, CarriesRegeditsResourcesAndSurvivesSigning) {
+  SKIP_WITHOUT_WINE_FILE(kRegedit);
   ASSERT_EQ(Shell("mkdir -p '" + root_ + "/src/docs' && cp " + kRegedit + " '" + root_ + "/src/' && echo hello > '" +
                   root_ + "/src/docs/readme.txt'"),
             0);
@@ -109,6 +111,18 @@ TEST_F(SignedProducedFileTest, CarriesRegeditsResourcesAndSurvivesSigning) {
   EXPECT_FALSE(ResourcesOfType(produced, 16).empty());
 
   const Bytes unsigned_ = ReadFile(produced);
+  // The stub's resource section is its last, so it was rewritten in place: the produced
+  // file has the stub's sections, one .rsrc among them, and no dead copy of the old one.
+  const auto stubSections = Sections(stub_), producedSections = Sections(unsigned_);
+  ASSERT_EQ(producedSections.size(), stubSections.size());
+  EXPECT_EQ(producedSections.back().name, ".rsrc");
+  for (size_t i = 0; i + 1 < stubSections.size(); ++i) {
+    EXPECT_EQ(producedSections[i].name, stubSections[i].name);
+    EXPECT_NE(producedSections[i].name, ".rsrc");
+    EXPECT_EQ(producedSections[i].raw, stubSections[i].raw) << producedSections[i].name;
+    EXPECT_EQ(producedSections[i].rawSize, stubSections[i].rawSize) << producedSections[i].name;
+  }
+  EXPECT_EQ(producedSections.back().raw, stubSections.back().raw);
   const size_t opt = Get32(unsigned_, 0x3C) + 24;
   {
     pe::MemorySource source(unsigned_);

@@ -9,6 +9,7 @@
 #include "builder/transfer.h"
 #include "pe/pe_update.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/wine_files.h"
 
 using namespace peimg;
 
@@ -216,6 +217,7 @@ TEST_F(TransferTest, BothTransfersFromRealExecutables) {
   for (const char* exe : {"/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/regedit.exe",
                           "/usr/lib/i386-linux-gnu/wine/i386-windows/taskmgr.exe",
                           "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe"}) {
+    SKIP_WITHOUT_WINE_FILE(exe);
     WriteFile(target_, peimg::Image(StubSpec()));
     pe::DataModule module;
     ASSERT_TRUE(module.Open(exe, nullptr));

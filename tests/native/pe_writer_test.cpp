@@ -8,6 +8,7 @@
 
 #include "pe/pe_update.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/wine_files.h"
 
 using namespace peimg;
 
@@ -304,6 +305,7 @@ TEST_F(UpdateFileTest, BeginRefusesWhatIsNotAnImage) {
 class RealExecutableTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RealExecutableTest, UnchangedTreeRoundTripsEveryResource) {
+  SKIP_WITHOUT_WINE_FILE(GetParam());
   Bytes original = ReadFile(GetParam());
   ASSERT_FALSE(original.empty()) << GetParam();
   const Bytes b = Rebuilt(original, [](pe::ResourceTree&) {});

@@ -25,6 +25,7 @@ add_executable(stub_tests
   tests/native/stub_launch_params_test.cpp
   tests/native/stub_size_text_test.cpp
   tests/native/translations_test.cpp
+  tests/native/packed_payload_test.cpp
   stub/u_translations.cpp)
 target_link_libraries(stub_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
 gtest_discover_tests(stub_tests DISCOVERY_TIMEOUT 60)

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 
 #include "harness.h"
 #include "ui_driver.h"
@@ -21,7 +20,7 @@ HWND WaitForBox(HWND except = nullptr) { return harness::WaitForBoxOfThread(g_ui
 
 // Runs `watch` on its own thread while the interface thread shows a box through `show`.
 void WithWatcher(const std::function<void()>& show, const std::function<void()>& watch) {
-  std::thread watcher(watch);
+  harness::Watcher watcher(watch);
   show();
   watcher.join();
 }
@@ -98,7 +97,7 @@ TEST_F(MessageBoxes, OtherWindowsAreDisabledAndTopMostsLiftedUntilTheOuterBoxClo
   static std::atomic<bool> innerReturned;
   innerReturned = false;
   // The inner box opens from inside the outer box's message loop, as nested boxes do.
-  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) CALLBACK {
     KillTimer(nullptr, id);
     ShowInfo("inner");
     innerReturned = true;

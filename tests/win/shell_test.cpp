@@ -2,7 +2,6 @@
 // folder browser.
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "harness.h"
 // After windows.h, which the harness brings.
@@ -64,7 +63,7 @@ class FolderBrowser : public ::testing::Test {
 TEST_F(FolderBrowser, OpensAtTheGivenFolderAndReturnsItOnOk) {
   std::string directory = dir_;
   bool chosen = false;
-  std::thread watcher([&] {
+  harness::Watcher watcher([&] {
     HWND dialog = WaitForDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(IsWindowEnabled(other_));
@@ -86,7 +85,7 @@ TEST_F(FolderBrowser, CancelLeavesAMissingFolderEmpty) {
   std::string directory = dir_ + "gone";
   bool chosen = true;
   SetErrorMode(0);
-  std::thread watcher([&] {
+  harness::Watcher watcher([&] {
     HWND dialog = WaitForDialog();
     ASSERT_NE(dialog, nullptr);
     harness::Answer(dialog, IDCANCEL);

@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <iomanip>
 #include <memory>
 #include <sstream>
 
+#include "container/packed_reader.h"
 #include "container/payload_reader.h"
 #include "platform/fs.h"
 
@@ -30,6 +33,9 @@ const char* FaultText(PayloadFault fault) {
     case kFaultNoEndRecord: return "the entries run off the end of the file without an end record";
     case kFaultNoData: return "the entries hold no file data";
     case kFaultChecksum: return "an entry's checksum does not match its bytes";
+    case kFaultPackedDamaged: return "the compressed payload is damaged (CRC-32, chunks or sizes)";
+    case kFaultPackedUnsupported: return "the compressed payload has an unknown version or properties";
+    case kFaultPackedStream: return "the compressed stream is corrupt, ends early or runs past its size";
   }
   return "unknown fault";
 }
@@ -156,21 +162,131 @@ bool OpenPayload(const std::string& path, ProducedFile* file, Payload* payload, 
   return true;
 }
 
+// A compressed payload is read by decoding it: the entries come one after the other with
+// their data, and the whole stream is checked as it goes.
+struct PackedFile {
+  PackedLayout layout{};
+  PayloadId id{};
+  int32_t start = 0;
+};
+
+// 1 when the file holds a compressed payload (checked, in `packed`), 0 when it holds a
+// stored one or none at all (the stored reader then tells), -1 after reporting a fault.
+int OpenPacked(const std::string& path, ProducedFile* file, PackedFile* packed, std::ostream& err) {
+  std::string error;
+  if (!file->Open(path, &error)) {
+    err << error << '\n';
+    return -1;
+  }
+  const PayloadSource& src = file->source();
+  if (LocatePayloadStart(src, &packed->start) != kFaultNone || packed->start == 0) return 0;
+  if (ReadPayloadId(src, packed->start, &packed->id) != kFaultNone || !HasPackedMarker(src, packed->start)) return 0;
+  const PayloadFault fault = CheckPackedPayload(src, packed->start, &packed->layout, nullptr);
+  if (fault != kFaultNone) {
+    Fail(err, path, FaultText(fault));
+    return -1;
+  }
+  return 1;
+}
+
+struct EntryVisitor {
+  std::function<void(const EntryHeader&, const std::string&)> begin;
+  std::function<bool(const unsigned char*, int32_t)> data;
+  std::function<bool(const EntryHeader&)> end;
+  bool failed = false;
+};
+
+PayloadFault DecodeEntries(const ProducedFile& file, const PackedFile& packed, EntryVisitor* visitor) {
+  static std::vector<char> name(kMaxStoredNameLen);
+  static const PackedMemory memory = {[](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); }};
+  const EntrySink sink = {
+      visitor,
+      [](void* c, const EntryHeader& h, const char* n) {
+        auto* v = static_cast<EntryVisitor*>(c);
+        if (!v->failed && v->begin) v->begin(h, std::string(n, h.NameLen));
+      },
+      [](void* c, const void* bytes, int32_t count) {
+        auto* v = static_cast<EntryVisitor*>(c);
+        if (!v->failed && v->data && !v->data(static_cast<const unsigned char*>(bytes), count)) v->failed = true;
+      },
+      [](void* c, const EntryHeader& h) {
+        auto* v = static_cast<EntryVisitor*>(c);
+        if (!v->failed && v->end && !v->end(h)) v->failed = true;
+      }};
+  return UnpackPayload(file.source(), packed.layout, nullptr, name.data(), memory, sink);
+}
+
+std::string EntryLine(const EntryHeader& h, const std::string& name) {
+  std::ostringstream line;
+  line << (h.IsLaunch ? '*' : ' ') << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' '
+       << AttrText(h.Attr) << ' ' << name << '\n';
+  return line.str();
+}
+
+std::string PackedSummary(const PackedFile& packed) {
+  const PackedTrailer& t = packed.layout.trailer;
+  const int32_t packedBytes = packed.layout.chunksEnd + kPackedTrailerSize - packed.start - kPayloadIdSize;
+  std::ostringstream text;
+  text << "compressed (LZMA, dictionary " << (packed.layout.dictionarySize >> 10) << " KiB): " << t.DataSize
+       << " bytes of data stored in " << packedBytes << " bytes, " << (t.DecodedSize - t.LzmaDecoded)
+       << " of them left uncompressed";
+  return text.str();
+}
+
+int ListPacked(const std::string& path, const ProducedFile& file, const PackedFile& packed, std::ostream& out,
+               std::ostream& err) {
+  std::string lines;
+  int32_t files = 0;
+  EntryVisitor visitor;
+  visitor.begin = [&](const EntryHeader& h, const std::string& name) {
+    lines += EntryLine(h, name);
+    ++files;
+  };
+  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  out << "identifier " << std::string(packed.id.Chars, packed.id.Count) << ", payload at " << packed.start << ", "
+      << files << " files, " << packed.layout.trailer.DataSize << " bytes\n"
+      << PackedSummary(packed) << '\n'
+      << lines;
+  return kInspectOk;
+}
+
 int List(const std::string& path, std::ostream& out, std::ostream& err) {
   ProducedFile file;
+  PackedFile packed;
+  const int kind = OpenPacked(path, &file, &packed, err);
+  if (kind < 0) return kInspectFailed;
+  if (kind > 0) return ListPacked(path, file, packed, out, err);
   Payload payload;
   if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
   out << "identifier " << std::string(payload.id.Chars, payload.id.Count) << ", payload at " << payload.start << ", "
       << payload.entries.size() << " files, " << payload.totalSize << " bytes\n";
-  for (const Entry& e : payload.entries) {
-    out << (e.header.IsLaunch ? '*' : ' ') << ' ' << std::setw(10) << e.header.Size << ' '
-        << DosTimeText(e.header.Time) << ' ' << AttrText(e.header.Attr) << ' ' << e.name << '\n';
-  }
+  for (const Entry& e : payload.entries) out << EntryLine(e.header, e.name);
+  return kInspectOk;
+}
+
+int VerifyPacked(const std::string& path, const ProducedFile& file, const PackedFile& packed, std::ostream& out,
+                 std::ostream& err) {
+  bool launch = false;
+  int32_t files = 0;
+  EntryVisitor visitor;
+  visitor.begin = [&](const EntryHeader& h, const std::string&) {
+    launch = launch || h.IsLaunch != 0;
+    ++files;
+  };
+  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  if (!launch) return Fail(err, path, "no entry is marked to be launched");
+  out << path << ": OK, " << files << " files, " << packed.layout.trailer.DataSize << " bytes, compressed\n";
   return kInspectOk;
 }
 
 int Verify(const std::string& path, std::ostream& out, std::ostream& err) {
   ProducedFile file;
+  PackedFile packed;
+  const int kind = OpenPacked(path, &file, &packed, err);
+  if (kind < 0) return kInspectFailed;
+  if (kind > 0) return VerifyPacked(path, file, packed, out, err);
   Payload payload;
   if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
   bool launch = false;
@@ -183,7 +299,6 @@ int Verify(const std::string& path, std::ostream& out, std::ostream& err) {
   out << path << ": OK, " << payload.entries.size() << " files, " << payload.totalSize << " bytes\n";
   return kInspectOk;
 }
-
 std::string HostPath(const std::string& dir, const std::string& storedName) {
   std::string path = dir.empty() ? std::string(".") : dir;
   if (path.back() != '/') path += '/';
@@ -219,8 +334,51 @@ void SetModifiedTime(const std::string& path, int32_t dosTime) {
   utimes(path.c_str(), times);
 }
 
+// Names are checked as each header is decoded, before its file is created; a fault midway
+// leaves what was written so far, as the stub does.
+int ExtractPacked(const std::string& path, const std::string& dir, const ProducedFile& file, const PackedFile& packed,
+                  std::ostream& out, std::ostream& err) {
+  std::string lastFolder, target, error;
+  FilePtr output;
+  EntryVisitor visitor;
+  visitor.begin = [&](const EntryHeader&, const std::string& name) {
+    target = HostPath(dir, name);
+    MakeDirs(target, &lastFolder);
+    output.reset(std::fopen(target.c_str(), "wb"));
+    if (!output) {
+      error = target + ": " + std::strerror(errno);
+      visitor.failed = true;
+    }
+  };
+  visitor.data = [&](const unsigned char* data, int32_t n) {
+    if (std::fwrite(data, 1, n, output.get()) == static_cast<size_t>(n)) return true;
+    error = target + ": " + std::strerror(errno);
+    return false;
+  };
+  visitor.end = [&](const EntryHeader& h) {
+    if (std::fclose(output.release()) != 0) {
+      error = target + ": " + std::strerror(errno);
+      return false;
+    }
+    SetModifiedTime(target, h.Time);
+    out << target << '\n';
+    return true;
+  };
+  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
+  if (!error.empty()) {
+    err << error << '\n';
+    return kInspectFailed;
+  }
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  return kInspectOk;
+}
+
 int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
   ProducedFile file;
+  PackedFile packed;
+  const int kind = OpenPacked(path, &file, &packed, err);
+  if (kind < 0) return kInspectFailed;
+  if (kind > 0) return ExtractPacked(path, dir, file, packed, out, err);
   Payload payload;
   // The walk has checked every name before anything is written.
   if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;

@@ -1,0 +1,386 @@
+#include "container/packed_reader.h"
+
+#include "LzmaDec.h"
+
+namespace {
+
+constexpr int64_t kMaxPosition = 2147483647;
+// CopyBuffer is split: the front half holds LZMA input, the back half stored chunk bytes.
+constexpr int32_t kHalfBuffer = kCopyBufferSize / 2;
+
+bool ReadAt(const PayloadSource& src, int64_t pos, void* buffer, int32_t count) {
+  if (pos < 0 || count < 0 || pos > src.size || count > src.size - pos) return false;
+  return src.readAt(src.context, pos, buffer, count);
+}
+
+void CopyBytes(void* to, const void* from, int32_t count) {
+  unsigned char* t = static_cast<unsigned char*>(to);
+  const unsigned char* f = static_cast<const unsigned char*>(from);
+  for (int32_t i = 0; i < count; ++i) t[i] = f[i];
+}
+
+PayloadFault CheckCrc(const PayloadSource& src, int32_t from, int32_t to, uint32_t expected, void (*pump)()) {
+  uint32_t crc = 0;
+  for (int32_t pos = from; pos < to;) {
+    const int32_t n = to - pos < kCopyBufferSize ? to - pos : kCopyBufferSize;
+    if (!ReadAt(src, pos, CopyBuffer, n)) return kFaultRead;
+    crc = Crc32(crc, CopyBuffer, n);
+    pos += n;
+    if (pump) pump();
+  }
+  return crc == expected ? kFaultNone : kFaultPackedDamaged;
+}
+
+PayloadFault ReadChunkHeader(const PayloadSource& src, int32_t pos, int32_t end, ChunkHeader* chunk) {
+  if (end - pos < kChunkHeaderSize) return kFaultPackedDamaged;
+  if (!ReadAt(src, pos, chunk, kChunkHeaderSize)) return kFaultRead;
+  if (chunk->Kind != kChunkLzma && chunk->Kind != kChunkStored) return kFaultPackedDamaged;
+  if (chunk->Length < 1 || chunk->Length > kMaxChunkLength || chunk->Length > end - pos - kChunkHeaderSize)
+    return kFaultPackedDamaged;
+  if (chunk->Kind == kChunkLzma && chunk->At != 0) return kFaultPackedDamaged;
+  return kFaultNone;
+}
+
+// Stored chunks must lie inside the decoded stream, in order and without overlap, and with
+// the LZMA part they must make up the whole of it.
+PayloadFault CheckChunks(const PayloadSource& src, PackedLayout* layout) {
+  const PackedTrailer& t = layout->trailer;
+  int32_t storedTotal = 0, nextStored = 0;
+  layout->lzmaBytes = 0;
+  for (int32_t pos = layout->chunksBegin; pos < layout->chunksEnd;) {
+    ChunkHeader chunk;
+    const PayloadFault fault = ReadChunkHeader(src, pos, layout->chunksEnd, &chunk);
+    if (fault != kFaultNone) return fault;
+    if (chunk.Kind == kChunkStored) {
+      // Lengths and positions are below 2^31, so their sum cannot wrap in unsigned arithmetic.
+      const uint32_t end = static_cast<uint32_t>(chunk.At) + static_cast<uint32_t>(chunk.Length);
+      if (chunk.At < nextStored || end > static_cast<uint32_t>(t.DecodedSize)) return kFaultPackedDamaged;
+      nextStored = static_cast<int32_t>(end);
+      storedTotal += chunk.Length;
+    } else {
+      layout->lzmaBytes += chunk.Length;
+    }
+    pos += kChunkHeaderSize + chunk.Length;
+  }
+  if (storedTotal + t.LzmaDecoded != t.DecodedSize) return kFaultPackedDamaged;
+  if ((layout->lzmaBytes == 0) != (t.LzmaDecoded == 0)) return kFaultPackedDamaged;
+  return kFaultNone;
+}
+
+bool IsOurHeader(const PackedHeader& h) {
+  return h.Zero == 0 && h.Marker == kPackedMarker && h.Magic[0] == 'K' && h.Magic[1] == 'Z' && h.Magic[2] == 'P';
+}
+
+// The decoded stream, fed in pieces of any size: the entry sequence of the stored layout.
+class EntryParser {
+ public:
+  EntryParser(LeadByteTest isLeadByte, char* name, const EntrySink& sink, int32_t dataSize)
+      : isLeadByte_(isLeadByte), name_(name), sink_(sink), dataSize_(dataSize) {}
+
+  PayloadFault Feed(const unsigned char* p, int32_t n) {
+    while (n > 0) {
+      int32_t used = 0;
+      const PayloadFault fault = Step(p, n, &used);
+      if (fault != kFaultNone) return fault;
+      p += used;
+      n -= used;
+    }
+    return kFaultNone;
+  }
+
+  PayloadFault Finish() const {
+    if (phase_ != kDone) return kFaultNoEndRecord;
+    if (dataSeen_ != dataSize_) return kFaultPackedDamaged;
+    return kFaultNone;
+  }
+
+ private:
+  enum Phase { kHeader, kName, kData, kSum, kDone };
+
+  // Takes bytes toward the current piece; true when the piece is complete.
+  bool Gather(void* into, int32_t want, const unsigned char* p, int32_t n, int32_t* used) {
+    const int32_t take = want - got_ < n ? want - got_ : n;
+    CopyBytes(static_cast<unsigned char*>(into) + got_, p, take);
+    got_ += take;
+    *used = take;
+    if (got_ < want) return false;
+    got_ = 0;
+    return true;
+  }
+
+  PayloadFault Step(const unsigned char* p, int32_t n, int32_t* used) {
+    switch (phase_) {
+      case kHeader:
+        if (Gather(&header_, kEntryHeaderSize, p, n, used)) return HeaderDone();
+        return kFaultNone;
+      case kName:
+        if (Gather(name_, header_.NameLen, p, n, used)) return NameDone();
+        return kFaultNone;
+      case kData: {
+        const int32_t take = dataLeft_ < n ? dataLeft_ : n;
+        sink_.data(sink_.context, p, take);
+        sum_ += ByteSum(p, take);
+        dataLeft_ -= take;
+        *used = take;
+        if (dataLeft_ == 0) phase_ = kSum;
+        return kFaultNone;
+      }
+      case kSum:
+        if (!Gather(stored_, kChecksumSize, p, n, used)) return kFaultNone;
+        if (LoadLe32(stored_) != sum_) return kFaultChecksum;
+        sink_.end(sink_.context, header_);
+        phase_ = kHeader;
+        return kFaultNone;
+      case kDone: break;
+    }
+    return kFaultPackedStream;  // bytes after the end record
+  }
+
+  PayloadFault HeaderDone() {
+    if (IsEndRecord(header_)) {
+      phase_ = kDone;
+      return kFaultNone;
+    }
+    if (header_.NameLen < 1 || header_.NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
+    if (header_.Size < 0) return kFaultBadSize;
+    // The trailer's total is the progress bar's whole: no entry may go beyond it.
+    if (header_.Size > dataSize_ - dataSeen_) return kFaultPackedDamaged;
+    dataSeen_ += header_.Size;
+    phase_ = kName;
+    return kFaultNone;
+  }
+
+  PayloadFault NameDone() {
+    if (!IsSafeStoredName(name_, header_.NameLen, isLeadByte_)) return kFaultUnsafeName;
+    sum_ = ByteSum(name_, header_.NameLen);
+    dataLeft_ = header_.Size;
+    sink_.begin(sink_.context, header_, name_);
+    phase_ = dataLeft_ > 0 ? kData : kSum;
+    return kFaultNone;
+  }
+
+  LeadByteTest isLeadByte_;
+  char* name_;
+  const EntrySink& sink_;
+  const int32_t dataSize_;
+  Phase phase_ = kHeader;
+  EntryHeader header_;
+  unsigned char stored_[kChecksumSize];
+  int32_t got_ = 0, dataLeft_ = 0, dataSeen_ = 0;
+  uint32_t sum_ = 0;
+};
+
+// Walks the chunks of one kind in file order.
+class ChunkCursor {
+ public:
+  ChunkCursor(const PayloadSource& src, const PackedLayout& layout, uint8_t kind)
+      : src_(src), pos_(layout.chunksBegin), end_(layout.chunksEnd), kind_(kind) {}
+
+  // Moves to the next chunk of this kind; `left` is 0 when there is none.
+  PayloadFault Next() {
+    left = 0;
+    while (pos_ < end_) {
+      ChunkHeader chunk;
+      const PayloadFault fault = ReadChunkHeader(src_, pos_, end_, &chunk);
+      if (fault != kFaultNone) return fault;
+      pos_ += kChunkHeaderSize;
+      const int32_t data = pos_;
+      pos_ += chunk.Length;
+      if (chunk.Kind == kind_) {
+        dataPos = data;
+        left = chunk.Length;
+        at = chunk.At;
+        return kFaultNone;
+      }
+    }
+    return kFaultNone;
+  }
+
+  // Reads up to `room` bytes of the current chunk, moving to the next one when it is used up.
+  PayloadFault Take(unsigned char* into, int32_t room, int32_t* got) {
+    *got = 0;
+    if (left == 0) return kFaultNone;
+    const int32_t n = left < room ? left : room;
+    if (!ReadAt(src_, dataPos, into, n)) return kFaultRead;
+    dataPos += n;
+    left -= n;
+    *got = n;
+    return kFaultNone;
+  }
+
+  int32_t left = 0;
+  int32_t at = 0;
+  int32_t dataPos = 0;
+
+ private:
+  const PayloadSource& src_;
+  int32_t pos_, end_;
+  uint8_t kind_;
+};
+
+struct AllocBridge {
+  ISzAlloc base;
+  const PackedMemory* memory;
+};
+
+void* BridgeAlloc(void* p, size_t size) { return static_cast<AllocBridge*>(p)->memory->allocate(size); }
+void BridgeFree(void* p, void* block) {
+  if (block) static_cast<AllocBridge*>(p)->memory->release(block);
+}
+
+class Unpacker {
+ public:
+  Unpacker(const PayloadSource& src, const PackedLayout& layout, EntryParser& parser)
+      : src_(src), layout_(layout), parser_(parser), lzma_(src, layout, kChunkLzma), stored_(src, layout, kChunkStored) {}
+
+  PayloadFault Run(const PackedMemory& memory) {
+    AllocBridge bridge{{BridgeAlloc, BridgeFree}, &memory};
+    LzmaDec_Construct(&dec_);
+    if (LzmaDec_AllocateProbs(&dec_, layout_.header.Props, LZMA_PROPS_SIZE, &bridge.base) != SZ_OK)
+      return kFaultPackedUnsupported;
+    // The dictionary need not be larger than what the stream decodes to.
+    const int32_t decoded = layout_.trailer.LzmaDecoded;
+    dec_.dicBufSize = decoded > 0 && static_cast<uint32_t>(decoded) < layout_.dictionarySize ? decoded
+                                                                                            : layout_.dictionarySize;
+    dec_.dic = static_cast<Byte*>(memory.allocate(dec_.dicBufSize));
+    PayloadFault fault = dec_.dic ? Decode() : kFaultPackedUnsupported;
+    if (dec_.dic) memory.release(dec_.dic);
+    dec_.dic = nullptr;
+    LzmaDec_FreeProbs(&dec_, &bridge.base);
+    return fault;
+  }
+
+ private:
+  PayloadFault Decode() {
+    LzmaDec_Init(&dec_);
+    PayloadFault fault = lzma_.Next();
+    if (fault == kFaultNone) fault = stored_.Next();
+    const int32_t total = layout_.trailer.DecodedSize;
+    while (fault == kFaultNone && position_ < total) {
+      if (stored_.left > 0 && stored_.at == position_) {
+        fault = CopyStoredChunk();
+      } else if (stored_.left > 0 && stored_.at < position_) {
+        fault = kFaultPackedDamaged;
+      } else {
+        fault = DecodeLzma((stored_.left > 0 ? stored_.at : total) - position_);
+      }
+    }
+    if (fault != kFaultNone) return fault;
+    // Anything left over means the stream is longer than its declared size.
+    if (stored_.left > 0 || lzma_.left > 0 || inPos_ < inLen_ || lzmaOut_ != layout_.trailer.LzmaDecoded)
+      return kFaultPackedStream;
+    if (lzmaOut_ > 0 && dec_.code != 0) return kFaultPackedStream;  // the range coder did not end cleanly
+    return parser_.Finish();
+  }
+
+  PayloadFault CopyStoredChunk() {
+    unsigned char* buffer = CopyBuffer + kHalfBuffer;
+    while (stored_.left > 0) {
+      int32_t got = 0;
+      PayloadFault fault = stored_.Take(buffer, kHalfBuffer, &got);
+      if (fault == kFaultNone) fault = parser_.Feed(buffer, got);
+      if (fault != kFaultNone) return fault;
+      position_ += got;
+    }
+    return stored_.Next();
+  }
+
+  PayloadFault DecodeLzma(int32_t count) {
+    if (count > layout_.trailer.LzmaDecoded - lzmaOut_) return kFaultPackedDamaged;
+    while (count > 0) {
+      if (dec_.dicPos == dec_.dicBufSize) dec_.dicPos = 0;
+      if (inPos_ == inLen_) {
+        PayloadFault fault = RefillInput();
+        if (fault != kFaultNone) return fault;
+      }
+      const SizeT start = dec_.dicPos;
+      const SizeT room = dec_.dicBufSize - start;
+      const SizeT limit = start + (static_cast<SizeT>(count) < room ? static_cast<SizeT>(count) : room);
+      SizeT inSize = inLen_ - inPos_;
+      ELzmaStatus status;
+      const SRes res = LzmaDec_DecodeToDic(&dec_, limit, CopyBuffer + inPos_, &inSize, LZMA_FINISH_ANY, &status);
+      inPos_ += static_cast<int32_t>(inSize);
+      const int32_t produced = static_cast<int32_t>(dec_.dicPos - start);
+      if (res != SZ_OK) return kFaultPackedStream;
+      if (produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
+      const PayloadFault fault = parser_.Feed(dec_.dic + start, produced);
+      if (fault != kFaultNone) return fault;
+      count -= produced;
+      position_ += produced;
+      lzmaOut_ += produced;
+    }
+    return kFaultNone;
+  }
+
+  PayloadFault RefillInput() {
+    inPos_ = inLen_ = 0;
+    if (lzma_.left == 0) {
+      const PayloadFault fault = lzma_.Next();
+      if (fault != kFaultNone) return fault;
+      if (lzma_.left == 0) return kFaultPackedStream;  // the LZMA stream ends early
+    }
+    int32_t got = 0;
+    const PayloadFault fault = lzma_.Take(CopyBuffer, kHalfBuffer, &got);
+    if (fault != kFaultNone) return fault;
+    inLen_ = got;
+    if (lzma_.left == 0) return lzma_.Next();
+    return kFaultNone;
+  }
+
+  const PayloadSource& src_;
+  const PackedLayout& layout_;
+  EntryParser& parser_;
+  ChunkCursor lzma_, stored_;
+  CLzmaDec dec_;
+  int32_t position_ = 0;  // in the decoded stream
+  int32_t lzmaOut_ = 0;
+  int32_t inPos_ = 0, inLen_ = 0;
+};
+
+}  // namespace
+
+bool PackedPropsAllowed(const uint8_t props[5], uint32_t* dictionarySize) {
+  unsigned d = props[0];
+  const unsigned lc = d % 9;
+  d /= 9;
+  const unsigned lp = d % 5, pb = d / 5;
+  *dictionarySize = LoadLe32(props + 1);
+  return pb <= kMaxPb && lp <= kMaxLp && lc <= kMaxLc && *dictionarySize >= 4096 &&
+         *dictionarySize <= kMaxDictionarySize;
+}
+
+bool HasPackedMarker(const PayloadSource& src, int32_t start) {
+  unsigned char head[5];
+  if (!ReadAt(src, static_cast<int64_t>(start) + kPayloadIdSize, head, 5)) return false;
+  return head[0] == 0 && static_cast<int32_t>(LoadLe32(head + 1)) == kPackedMarker;
+}
+
+PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedLayout* layout, void (*pump)()) {
+  if (src.size > kMaxPosition) return kFaultTooLarge;
+  const int32_t size = static_cast<int32_t>(src.size);
+  if (start <= 0 || start > size - kPayloadIdSize - kPackedHeaderSize - kPackedTrailerSize) return kFaultNoPayload;
+  const int32_t headerPos = start + kPayloadIdSize;
+  if (!ReadAt(src, headerPos, &layout->header, kPackedHeaderSize)) return kFaultRead;
+  const PackedHeader& h = layout->header;
+  if (!IsOurHeader(h)) return kFaultNoPayload;
+  if (h.Version != kPackedVersion || h.Reserved != 0 || !PackedPropsAllowed(h.Props, &layout->dictionarySize))
+    return kFaultPackedUnsupported;
+  layout->chunksBegin = headerPos + kPackedHeaderSize;
+  layout->chunksEnd = size - kPackedTrailerSize;
+  if (!ReadAt(src, layout->chunksEnd, &layout->trailer, kPackedTrailerSize)) return kFaultRead;
+  const PackedTrailer& t = layout->trailer;
+  PayloadFault fault = CheckCrc(src, headerPos, size - kChecksumSize, t.Crc, pump);
+  if (fault != kFaultNone) return fault;
+  if (t.DecodedSize < kEntryHeaderSize || t.LzmaDecoded < 0 || t.LzmaDecoded > t.DecodedSize || t.DataSize < 0 ||
+      t.DataSize > t.DecodedSize)
+    return kFaultPackedDamaged;
+  if (t.DataSize == 0) return kFaultNoData;
+  return CheckChunks(src, layout);
+}
+
+PayloadFault UnpackPayload(const PayloadSource& src, const PackedLayout& layout, LeadByteTest isLeadByte,
+                           char* nameScratch, const PackedMemory& memory, const EntrySink& sink) {
+  EntryParser parser(isLeadByte, nameScratch, sink, layout.trailer.DataSize);
+  Unpacker unpacker(src, layout, parser);
+  return unpacker.Run(memory);
+}

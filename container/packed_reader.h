@@ -1,0 +1,54 @@
+// The compressed payload reader (layout in shared/u_packed.h). Like the stored reader it is
+// shared by the stub and kesdra-inspect: no exceptions, no library calls, outside bytes
+// only through PayloadSource. Memory comes from the caller: the LZMA probability tables
+// (a few KiB) and one dictionary, never larger than the builder's maximum.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "container/payload_reader.h"
+#include "shared/u_packed.h"
+
+struct PackedLayout {
+  PackedHeader header;
+  PackedTrailer trailer;
+  // Positions fit in 32 bits: a larger file is refused before they are taken.
+  int32_t chunksBegin;      // the first ChunkHeader
+  int32_t chunksEnd;        // the trailer
+  int32_t lzmaBytes;        // total Length of the LZMA chunks
+  uint32_t dictionarySize;  // as the properties declare it
+};
+
+// True when the bytes behind the identifier begin with the compressed payload's marker.
+bool HasPackedMarker(const PayloadSource& src, int32_t start);
+
+// Everything that needs no decoding, checked before anything is written: header, version,
+// properties within the builder's limits, the CRC-32 over every byte, every chunk header,
+// and the trailer's sizes against the chunks. Uses CopyBuffer. `pump` (may be null) runs
+// between reads.
+PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedLayout* layout, void (*pump)());
+
+struct PackedMemory {
+  void* (*allocate)(size_t size);  // may return null
+  void (*release)(void* block);
+};
+
+// Receives the decoded entries. `begin` gets a header whose name has passed the stored
+// layout's name rules; `end` runs once the entry's checksum has matched.
+struct EntrySink {
+  void* context;
+  void (*begin)(void* context, const EntryHeader& header, const char* name);
+  void (*data)(void* context, const void* bytes, int32_t count);
+  void (*end)(void* context, const EntryHeader& header);
+};
+
+// Decodes the payload that CheckPackedPayload accepted and hands every entry to `sink`,
+// checking each header, name and checksum as it comes, and that the stream ends exactly at
+// its declared size with the end record. Uses CopyBuffer; `nameScratch` needs room for
+// kMaxStoredNameLen bytes.
+PayloadFault UnpackPayload(const PayloadSource& src, const PackedLayout& layout, LeadByteTest isLeadByte,
+                           char* nameScratch, const PackedMemory& memory, const EntrySink& sink);
+
+// Splits an LZMA properties byte; false when it is outside what the builder writes.
+bool PackedPropsAllowed(const uint8_t props[5], uint32_t* dictionarySize);

@@ -1,0 +1,68 @@
+// Feeds arbitrary bytes to the compressed payload reader, LZMA decoder included, as the
+// stub and kesdra-inspect read them: the checks before writing, then the decoding. The CRC
+// would stop almost every input at once, so the target puts a valid one back first.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "container/packed_reader.h"
+
+namespace {
+
+bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
+  const std::string* b = static_cast<const std::string*>(context);
+  if (pos < 0 || count < 0 || static_cast<uint64_t>(pos) + static_cast<uint64_t>(count) > b->size()) return false;
+  std::memcpy(buffer, b->data() + pos, count);
+  return true;
+}
+
+bool OddLeadByte(unsigned char c) { return c >= 0x81 && c <= 0x9F; }
+
+// The dictionary is capped here, so a declared 16 MiB does not cost every run 16 MiB.
+constexpr size_t kMaxBlock = 1 << 20;
+void* Allocate(size_t size) { return size <= kMaxBlock + (1 << 16) ? std::malloc(size) : nullptr; }
+
+struct Sink {
+  int32_t open = 0;
+  int64_t data = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int32_t start = 16;  // the bytes before stand for the stub image
+  std::string bytes(start + kPayloadIdSize, '\0');
+  bytes.append(reinterpret_cast<const char*>(data), size);
+  // A small dictionary in the properties, so that decoding is not refused for want of memory.
+  const size_t props = start + kPayloadIdSize + offsetof(PackedHeader, Props);
+  if (bytes.size() >= props + 5) {
+    bytes[props + 3] = static_cast<char>(bytes[props + 3] & 0x0F);
+    bytes[props + 4] = 0;
+  }
+  if (bytes.size() > static_cast<size_t>(start + kPayloadIdSize + 4)) {
+    const uint32_t crc = Crc32(0, bytes.data() + start + kPayloadIdSize,
+                               static_cast<int32_t>(bytes.size() - start - kPayloadIdSize - 4));
+    for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
+  }
+  PayloadSource src{&bytes, ReadAt, static_cast<int64_t>(bytes.size())};
+  PackedLayout layout;
+  if (CheckPackedPayload(src, start, &layout, nullptr) != kFaultNone) return 0;
+  static std::vector<char> name(kMaxStoredNameLen);
+  const PackedMemory memory = {Allocate, std::free};
+  Sink state;
+  const EntrySink sink = {
+      &state,
+      [](void* c, const EntryHeader& h, const char* n) {
+        if (!IsSafeStoredName(n, h.NameLen, OddLeadByte)) __builtin_trap();  // a refused name never gets out
+        ++static_cast<Sink*>(c)->open;
+      },
+      [](void* c, const void*, int32_t count) { static_cast<Sink*>(c)->data += count; },
+      [](void* c, const EntryHeader&) { --static_cast<Sink*>(c)->open; }};
+  const PayloadFault fault = UnpackPayload(src, layout, OddLeadByte, name.data(), memory, sink);
+  // Success means every entry was closed and the data added up to the declared total.
+  if (fault == kFaultNone && (state.open != 0 || state.data != layout.trailer.DataSize)) __builtin_trap();
+  return 0;
+}

@@ -1,0 +1,297 @@
+// Compressed payloads made by the Linux build pipeline (-z), read back by the compressed
+// reader and by kesdra-inspect, and damaged copies of them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "builder/build_sfx.h"
+#include "builder/payload_compressor.h"
+#include "container/packed_reader.h"
+#include "shared/u_packed.h"
+#include "tests/native/payload_test_files.h"
+#include "tools/inspect/inspect.h"
+
+using namespace payload_test;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+bool ReadString(void* context, int64_t pos, void* buffer, int32_t count) {
+  const std::string* s = static_cast<const std::string*>(context);
+  if (pos < 0 || count < 0 || static_cast<size_t>(pos) + count > s->size()) return false;
+  std::memcpy(buffer, s->data() + pos, count);
+  return true;
+}
+
+PayloadSource SourceOf(const std::string& bytes) {
+  return {const_cast<std::string*>(&bytes), ReadString, static_cast<int64_t>(bytes.size())};
+}
+
+// What a reader saw: every entry whole, in order.
+struct Decoded {
+  PayloadFault checked = kFaultNone, unpacked = kFaultNone;
+  std::map<std::string, std::string> files;
+  std::string order;
+  int begun = 0;
+  PackedLayout layout{};
+};
+
+Decoded Decode(const std::string& bytes, int32_t start) {
+  Decoded d;
+  const PayloadSource src = SourceOf(bytes);
+  d.checked = CheckPackedPayload(src, start, &d.layout, nullptr);
+  if (d.checked != kFaultNone) return d;
+  static std::vector<char> name(kMaxStoredNameLen);
+  const PackedMemory memory = {[](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); }};
+  std::string current;
+  struct Context {
+    Decoded* d;
+    std::string* current;
+  } context{&d, &current};
+  const EntrySink sink = {
+      &context,
+      [](void* c, const EntryHeader& h, const char* n) {
+        auto* x = static_cast<Context*>(c);
+        x->current->assign(n, h.NameLen);
+        x->d->files[*x->current];
+        x->d->order += *x->current + ";";
+        ++x->d->begun;
+      },
+      [](void* c, const void* b, int32_t n) {
+        auto* x = static_cast<Context*>(c);
+        x->d->files[*x->current].append(static_cast<const char*>(b), n);
+      },
+      [](void*, const EntryHeader&) {}};
+  d.unpacked = UnpackPayload(src, d.layout, nullptr, name.data(), memory, sink);
+  return d;
+}
+
+// Puts a valid CRC back after a change, as a hostile but consistent file would have it.
+void Reseal(std::string* bytes, int32_t start) {
+  const size_t from = start + kPayloadIdSize;
+  const uint32_t crc = Crc32(0, bytes->data() + from, static_cast<int32_t>(bytes->size() - from - 4));
+  PutLe32(*bytes, bytes->size() - 4, crc);
+}
+
+class PackedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kesdra-packed-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    stub_ = TinyStub();
+    StubImage.data = plainStub_.data();
+    StubImage.size = plainStub_.size();
+    PackedStubImage.data = stub_.data();
+    PackedStubImage.size = stub_.size();
+    OverwriteTarget = true;
+    ReportSuccess = false;
+    CommandLineMode = true;
+    CompressPayload = true;
+    SeedRandom(99);
+  }
+  void TearDown() override {
+    CompressPayload = false;
+    std::system(("rm -rf " + root_).c_str());
+  }
+
+  // A mixed tree: compressible and incompressible data, empty files, 1 MiB + 1, nesting.
+  std::string BuildMixed() {
+    WriteAll(root_ + "/src/setup.exe", "MZ program bytes");
+    WriteAll(root_ + "/src/docs/readme.txt", Repeated("the same line of text, again and again\n", 30000));
+    WriteAll(root_ + "/src/docs/empty.dat", "");
+    WriteAll(root_ + "/src/media/noise.cab", RandomBytes(1500000, 1));
+    WriteAll(root_ + "/src/a/b/c/edge.bin", Repeated("\x01\x02", (1 << 20) / 2) + "z");
+    const std::string target = root_ + "/mixed.exe";
+    EXPECT_EQ(BuildSfx(root_ + "/src", "setup.exe", target), BuildOutcome::Built);
+    return ReadAll(target);
+  }
+  static std::string Repeated(const std::string& piece, size_t times) {
+    std::string s;
+    for (size_t i = 0; i < times; ++i) s += piece;
+    return s;
+  }
+  int32_t Start() const { return static_cast<int32_t>(stub_.size()); }
+  int Inspect(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunInspect(args, out_, err_);
+  }
+
+  std::string root_, stub_, plainStub_ = "MZ-plain-stub-not-used-with-z";
+  std::ostringstream out_, err_;
+};
+
+TEST_F(PackedTest, MixedTreeRoundTripsAndOnlyIncompressibleDataIsStored) {
+  const std::string bytes = BuildMixed();
+  ASSERT_EQ(bytes.compare(0, stub_.size(), stub_), 0) << "the compressed stub comes first";
+  const Decoded d = Decode(bytes, Start());
+  ASSERT_EQ(d.checked, kFaultNone);
+  ASSERT_EQ(d.unpacked, kFaultNone);
+  EXPECT_EQ(d.begun, 5);
+  EXPECT_EQ(d.files.at("setup.exe"), "MZ program bytes");
+  EXPECT_EQ(d.files.at("docs\\readme.txt"), ReadAll(root_ + "/src/docs/readme.txt"));
+  EXPECT_EQ(d.files.at("docs\\empty.dat"), "");
+  EXPECT_EQ(d.files.at("media\\noise.cab"), RandomBytes(1500000, 1));
+  EXPECT_EQ(d.files.at("a\\b\\c\\edge.bin"), ReadAll(root_ + "/src/a/b/c/edge.bin"));
+  // The noise went into stored chunks, everything else through LZMA, which shrank it.
+  const PackedTrailer& t = d.layout.trailer;
+  EXPECT_EQ(t.DecodedSize - t.LzmaDecoded, 1500000);
+  EXPECT_LT(d.layout.lzmaBytes, (t.LzmaDecoded) / 50);
+  EXPECT_LT(bytes.size(), 1500000u + 100000u);
+}
+
+TEST_F(PackedTest, StoredReadersRefuseACompressedPayloadAtItsFirstRecord) {
+  const std::string bytes = BuildMixed();
+  const PayloadSource src = SourceOf(bytes);
+  std::vector<char> name(kMaxStoredNameLen);
+  int32_t total = 0;
+  EXPECT_EQ(WalkPayload(src, Start(), nullptr, name.data(), nullptr, nullptr, &total), kFaultBadNameLen);
+  EXPECT_TRUE(HasPackedMarker(src, Start()));
+  // And the compressed reader does not take a stored payload for one of its own.
+  CompressPayload = false;
+  StubImage.data = stub_.data();
+  StubImage.size = stub_.size();
+  ASSERT_EQ(BuildSfx(root_ + "/src", "setup.exe", root_ + "/plain.exe"), BuildOutcome::Built);
+  const std::string plain = ReadAll(root_ + "/plain.exe");
+  PackedLayout layout;
+  EXPECT_FALSE(HasPackedMarker(SourceOf(plain), Start()));
+  EXPECT_EQ(CheckPackedPayload(SourceOf(plain), Start(), &layout, nullptr), kFaultNoPayload);
+}
+
+TEST_F(PackedTest, DamageIsFoundBeforeDecodingAnything) {
+  const std::string bytes = BuildMixed();
+  const size_t payload = Start() + kPayloadIdSize;
+  // Flipped bytes: in the header, in the LZMA data, in stored data, in the trailer.
+  for (size_t at : {payload + 3, payload + 40, bytes.size() / 2, bytes.size() - 700000, bytes.size() - 10}) {
+    std::string damaged = bytes;
+    damaged[at] ^= 0x20;
+    const Decoded d = Decode(damaged, Start());
+    EXPECT_NE(d.checked, kFaultNone) << "flipped byte at " << at;
+    EXPECT_EQ(d.begun, 0);
+  }
+  for (size_t keep : {payload, payload + 20, payload + 5000, bytes.size() / 2, bytes.size() - 1}) {
+    const Decoded d = Decode(bytes.substr(0, keep), Start());
+    EXPECT_NE(d.checked, kFaultNone) << "cut at " << keep;
+  }
+}
+
+TEST_F(PackedTest, ConsistentButWrongSizesAndPropertiesAreRefused) {
+  const std::string bytes = BuildMixed();
+  const size_t trailer = bytes.size() - kPackedTrailerSize;
+  const size_t props = Start() + kPayloadIdSize + offsetof(PackedHeader, Props);
+  struct Change {
+    const char* what;
+    size_t at;
+    int32_t delta;
+    bool beforeWriting;
+  };
+  const Change changes[] = {
+      {"decoded size larger", trailer + 0, 1, true},    // the chunks no longer add up
+      {"LZMA part smaller", trailer + 8, -1, true},
+      {"both larger: the stream ends early", trailer + 0, 7, false},
+      {"data size larger", trailer + 4, 1, false},
+      {"dictionary above the limit", props + 1, static_cast<int32_t>(kMaxDictionarySize), true},
+      {"lc + lp beyond what the builder writes", props, 9 * 1, true},
+  };
+  for (const Change& c : changes) {
+    std::string hostile = bytes;
+    uint32_t v = 0;
+    std::memcpy(&v, hostile.data() + c.at, 4);
+    if (c.at == props) {
+      hostile[c.at] = static_cast<char>(hostile[c.at] + c.delta);
+    } else {
+      PutLe32(hostile, c.at, v + c.delta);
+    }
+    if (c.at == trailer + 0 && c.delta == 7) PutLe32(hostile, trailer + 8, LoadLe32(reinterpret_cast<const unsigned char*>(hostile.data() + trailer + 8)) + 7);
+    Reseal(&hostile, Start());
+    const Decoded d = Decode(hostile, Start());
+    if (c.beforeWriting) {
+      EXPECT_NE(d.checked, kFaultNone) << c.what;
+    } else {
+      EXPECT_EQ(d.checked, kFaultNone) << c.what;
+      EXPECT_NE(d.unpacked, kFaultNone) << c.what;
+    }
+  }
+}
+
+TEST_F(PackedTest, HostileNamesInTheDecodedStreamAreNeverHandedOn) {
+  // A payload written by hand: one stored chunk holding a whole entry sequence whose second
+  // name climbs out of the folder.
+  const std::string entries = EntryBytes({"ok.txt", "fine", 1}) + EntryBytes({"..\\evil.txt", "bad", 0}) + EndRecord();
+  std::string bytes = stub_ + IdRecord();
+  std::string header(kPackedHeaderSize, '\0');
+  PutLe32(header, 1, static_cast<uint32_t>(kPackedMarker));
+  header.replace(5, 3, "KZP");
+  header[8] = kPackedVersion;
+  header[9] = 93;  // lc 3, lp 0, pb 2
+  PutLe32(header, 10, 1 << 16);
+  std::string chunk(kChunkHeaderSize, '\0');
+  chunk[0] = kChunkStored;
+  PutLe32(chunk, 1, static_cast<uint32_t>(entries.size()));
+  std::string trailer(kPackedTrailerSize, '\0');
+  PutLe32(trailer, 0, static_cast<uint32_t>(entries.size()));
+  PutLe32(trailer, 4, 7);
+  bytes += header + chunk + entries + trailer;
+  Reseal(&bytes, Start());
+  const Decoded d = Decode(bytes, Start());
+  ASSERT_EQ(d.checked, kFaultNone);
+  EXPECT_EQ(d.unpacked, kFaultUnsafeName);
+  EXPECT_EQ(d.order, "ok.txt;");
+}
+
+TEST_F(PackedTest, IncompressibleTestLooksAtTheSpreadOfByteValues) {
+  const std::string noise = RandomBytes(1 << 20, 5);
+  const std::string text = Repeated("Kesdra packs folders. ", 50000);
+  const auto* n = reinterpret_cast<const unsigned char*>(noise.data());
+  EXPECT_TRUE(LooksIncompressible(n, static_cast<int32_t>(noise.size())));
+  EXPECT_FALSE(LooksIncompressible(reinterpret_cast<const unsigned char*>(text.data()), 1 << 20));
+  EXPECT_FALSE(LooksIncompressible(n, 4096)) << "small files always go through LZMA";
+}
+
+TEST_F(PackedTest, InspectListsVerifiesAndExtractsBothKinds) {
+  BuildMixed();
+  const std::string packed = root_ + "/mixed.exe";
+  EXPECT_EQ(Inspect({"list", packed}), kInspectOk) << err_.str();
+  const int total = 16 + 39 * 30000 + 0 + 1500000 + (1 << 20) + 1;
+  EXPECT_NE(out_.str().find("5 files, " + std::to_string(total) + " bytes"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("1500000 of them left uncompressed"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("a\\b\\c\\edge.bin"), std::string::npos);
+  EXPECT_EQ(Inspect({"verify", packed}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("compressed"), std::string::npos);
+  EXPECT_EQ(Inspect({"extract", packed, root_ + "/out"}), kInspectOk) << err_.str();
+  EXPECT_EQ(std::system(("diff -r " + root_ + "/src " + root_ + "/out").c_str()), 0);
+
+  std::string damaged = ReadAll(packed);
+  damaged[damaged.size() / 3] ^= 1;
+  WriteAll(root_ + "/damaged.exe", damaged);
+  EXPECT_EQ(Inspect({"extract", root_ + "/damaged.exe", root_ + "/out2"}), kInspectFailed);
+  EXPECT_NE(err_.str().find("damaged"), std::string::npos) << err_.str();
+  EXPECT_NE(std::system(("test -e " + root_ + "/out2").c_str()), 0) << "nothing written";
+}
+
+}  // namespace

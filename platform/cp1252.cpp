@@ -94,13 +94,3 @@ std::string Cp1252Upper(std::string text) {
   }
   return text;
 }
-
-bool IsRefusedNameChar(unsigned char c) {
-  if (c < 32) return true;
-  switch (c) {
-    case '<': case '>': case ':': case '"': case '/': case '\\': case '|': case '?': case '*':
-      return true;
-    default:
-      return false;
-  }
-}

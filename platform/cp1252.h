@@ -9,5 +9,3 @@ bool Utf8ToCp1252(const std::string& utf8, std::string* out);
 std::string Cp1252ToUtf8(const std::string& ansi);
 // Upper-casing as Windows does it for code page 1252 (a-z, the accented letters, š œ ž ÿ).
 std::string Cp1252Upper(std::string text);
-// A character Windows refuses in a file name component: codes below 32 and <>:"/\|?*.
-bool IsRefusedNameChar(unsigned char c);

@@ -60,7 +60,8 @@ struct ListedEntry {
 // Lists directory `dir` (which ends in a delimiter) in the platform's order, skipping ".",
 // "..", volume labels and anything that is neither a file nor a directory. Returns false
 // when the listing cannot be started. The listing is closed also when `visit` throws.
-// On Linux a name that a Windows file system cannot hold throws std::runtime_error.
+// A name that the stub would refuse to unpack throws std::runtime_error (on Linux also one
+// that code page 1252 cannot hold).
 bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit);
 
 class File {

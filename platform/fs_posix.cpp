@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "container/stored_name.h"
 #include "cp1252.h"
 #include "fs.h"
 
@@ -40,12 +41,12 @@ uint32_t DosTimeFromUnix(time_t t) {
 
 std::string StoredNameOf(const std::string& dir, const char* name) {
   std::string stored;
-  bool ok = Utf8ToCp1252(name, &stored) && !stored.empty();
-  for (unsigned char c : stored) ok = ok && !IsRefusedNameChar(c);
-  if (!ok)
+  if (!Utf8ToCp1252(name, &stored))
+    throw std::runtime_error("The name of " + dir + name + " cannot be stored: Windows code page 1252 cannot hold it");
+  if (!IsStoredComponentAllowed(stored.data(), static_cast<int32_t>(stored.size()), nullptr))
     throw std::runtime_error("The name of " + dir + name +
-                             " cannot be stored: Windows code page 1252 cannot hold it, or it holds a character "
-                             "Windows refuses in file names");
+                             " cannot be stored: Windows refuses it as a file name (a device name, a refused "
+                             "character, or a dot or space at its end)");
   return stored;
 }
 

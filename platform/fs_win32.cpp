@@ -1,6 +1,7 @@
 // The file system on Windows: ANSI paths with "\", listed with FindFirstFileA.
 #include <windows.h>
 
+#include "container/stored_name.h"
 #include "fs.h"
 
 namespace {
@@ -41,6 +42,11 @@ bool ListDirectory(const std::string& dir, const std::function<void(const Listed
     if ((fd.dwFileAttributes & 0x08) || name == "." || name == "..") continue;
     ListedEntry entry;
     entry.name = name;
+    // Such names reach a Windows folder only through paths that bypass the usual checks.
+    if (!IsStoredComponentAllowed(name.data(), static_cast<int32_t>(name.size()), IsLeadByte))
+      throw std::runtime_error("The name of " + dir + name +
+                               " cannot be stored: Windows refuses it as a file name (a device name, a refused "
+                               "character, or a dot or space at its end)");
     entry.storedName = name;
     entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.attr = fd.dwFileAttributes;

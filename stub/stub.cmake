@@ -10,6 +10,7 @@ add_executable(sfxhead WIN32
   stub/u_translations.cpp
   stub/sfxhead.rc
   container/payload_reader.cpp
+  container/stored_name.cpp
   shared/u_shared.cpp)
 target_include_directories(sfxhead PRIVATE ${CMAKE_SOURCE_DIR})
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
@@ -24,7 +25,7 @@ endif()
 target_link_options(sfxhead PRIVATE -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
   -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
   -Wl,-Map=${CMAKE_BINARY_DIR}/sfxhead.map -s)
-target_link_libraries(sfxhead PRIVATE kernel32 user32 gdi32 shell32)
+target_link_libraries(sfxhead PRIVATE kernel32 user32 gdi32 shell32 advapi32)
 
 # Fails the build when the shipped (32-bit) stub grows past its limit or imports anything
 # but the system DLLs it calls (a C runtime import means a hidden library call crept in).

@@ -22,7 +22,7 @@ __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void*
 
 void* StubAlloc(SIZE_T size) {
   void* p = HeapAlloc(GetProcessHeap(), 0, size);
-  if (!p) QuitStub("Out of memory", 1);
+  if (!p) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   return p;
 }
 
@@ -34,7 +34,7 @@ int32_t StrLen(const char* text) {
 
 static void StrReserve(StubString* s, int32_t needed) {
   if (needed < s->capacity) return;
-  if (needed > 0x3FFFFFFF) QuitStub("Out of memory", 1);
+  if (needed > 0x3FFFFFFF) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   int32_t capacity = s->capacity < 256 ? 256 : s->capacity;
   while (capacity <= needed) capacity *= 2;
   char* grown = static_cast<char*>(StubAlloc(capacity));

@@ -38,7 +38,7 @@ include(tests/win/ui/ui_tests.cmake)
 # how it was started.
 add_executable(stub_probe tests/win/stub_probe.cpp)
 target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
-kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp DEPENDS kesdra sfxhead stub_probe)
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp container/stored_name.cpp DEPENDS kesdra sfxhead stub_probe)
 
 include(tests/win/pe_tests.cmake)
 

@@ -13,7 +13,9 @@ constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
 
 char g_tempDir[MAX_PATH + 2];
 char g_entryName[kMaxStoredNameLen];
-char g_fullPath[MAX_PATH + 16 + kMaxStoredNameLen];  // ExtractDir + stored name + zero
+// ExtractDir + stored name + zero. No Windows path is longer than kMaxStoredNameLen, so a
+// longer one is refused before anything is written.
+char g_fullPath[kMaxStoredNameLen + 1];
 
 // The folder of the previous entry: entries of one folder come together, so folders are
 // created when the folder changes, each level once. g_freshFrom is the length of the
@@ -127,7 +129,6 @@ void SetEntryTime(HANDLE file, int32_t dosTime) {
     SetFileTime(file, nullptr, nullptr, &utc);
 }
 
-// Refused before anything is written: a path longer than g_fullPath can hold.
 bool FullPathFits(int32_t nameLen) {
   return static_cast<int64_t>(ExtractDir.length) + nameLen < static_cast<int64_t>(sizeof(g_fullPath));
 }

@@ -17,7 +17,10 @@
 #define fseeko _fseeki64
 #define ftello _ftelli64
 #else
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/time.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -203,6 +206,7 @@ std::string HostPath(const std::string& dir, const std::string& storedName) {
   return path;
 }
 
+#ifdef _WIN32
 // Creates the folders above `path`. Entries of one folder come together, so the caller keeps
 // the folder of the previous entry in `lastFolder` and it is not asked for again.
 bool MakeDirs(const std::string& path, std::string* lastFolder) {
@@ -240,7 +244,127 @@ void SetModifiedTime(const std::string& path, int32_t dosTime) {
   (void)dosTime;
 #endif
 }
+#endif
 
+#ifndef _WIN32
+// The produced file mapped whole: the check walk and the extraction then read memory, and
+// the kernel reads each page of the file once, in large pieces, with no seek.
+class MappedFile {
+ public:
+  ~MappedFile() {
+    if (data_) munmap(data_, size_);
+  }
+  bool Open(const std::string& path, std::string* error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      *error = path + ": " + std::strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    size_ = static_cast<size_t>(st.st_size);
+    void* data = size_ ? mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    close(fd);
+    if (data == MAP_FAILED) {
+      *error = path + ": " + std::strerror(errno);
+      return false;
+    }
+    data_ = static_cast<unsigned char*>(data);
+    source_ = {this, &MappedFile::ReadAt, static_cast<int64_t>(size_)};
+    return true;
+  }
+  const PayloadSource& source() const { return source_; }
+  const unsigned char* data() const { return data_; }
+
+ private:
+  // The payload reader has checked pos and count against the size.
+  static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
+    std::memcpy(buffer, static_cast<MappedFile*>(context)->data_ + pos, count);
+    return true;
+  }
+  unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+  PayloadSource source_{};
+};
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+struct timespec DosTimeToTimespec(int32_t dosTime) {
+  const uint32_t t = static_cast<uint32_t>(dosTime);
+  std::tm tm{};
+  tm.tm_year = 80 + static_cast<int>(t >> 25);
+  tm.tm_mon = static_cast<int>((t >> 21) & 15) - 1;
+  tm.tm_mday = static_cast<int>((t >> 16) & 31);
+  tm.tm_hour = static_cast<int>((t >> 11) & 31);
+  tm.tm_min = static_cast<int>((t >> 5) & 63);
+  tm.tm_sec = static_cast<int>(t & 31) * 2;
+  tm.tm_isdst = -1;
+  return {std::mktime(&tm), 0};
+}
+
+// Creates the folders of `path` (its part up to the last '/') from the level where it
+// leaves the previous entry's folder; entries of one folder come together.
+void MakeEntryFolders(const std::string& path, size_t rootLength, std::string* lastFolder) {
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (folder == *lastFolder) return;
+  size_t common = rootLength;
+  for (size_t i = rootLength; i < folder.size() && i < lastFolder->size() && folder[i] == (*lastFolder)[i]; ++i) {
+    if (folder[i] == '/') common = i + 1;
+  }
+  for (size_t i = common; i < folder.size(); ++i) {
+    if (folder[i] == '/') mkdir(folder.substr(0, i).c_str(), 0777);
+  }
+  *lastFolder = folder;
+}
+
+int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
+  MappedFile file;
+  std::string error;
+  if (!file.Open(path, &error)) {
+    err << error << '\n';
+    return kInspectFailed;
+  }
+  Payload payload;
+  // The walk has checked every name before anything is written.
+  const PayloadFault fault = ReadPayload(file.source(), &payload);
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  const std::string root = HostPath(dir, "");
+  for (size_t i = 1; i < root.size(); ++i) {
+    if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
+  }
+  std::string lastFolder = root;
+  std::string listing;
+  for (const Entry& e : payload.entries) {
+    const std::string target = HostPath(dir, e.name);
+    MakeEntryFolders(target, root.size(), &lastFolder);
+    const unsigned char* data = file.data() + e.DataPos();
+    const uint32_t sum = ByteSum(e.name.data(), e.header.NameLen) + ByteSum(data, e.header.Size);
+    if (LoadLe32(data + e.header.Size) != sum)
+      return Fail(err, path, std::string(FaultText(kFaultChecksum)) + " (" + e.name + ")");
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(err, target, std::strerror(errno));
+    const bool written = WriteAll(fd, data, static_cast<size_t>(e.header.Size));
+    const int writeError = errno;
+    const struct timespec when = DosTimeToTimespec(e.header.Time);
+    const struct timespec times[2] = {when, when};
+    if (when.tv_sec != static_cast<time_t>(-1)) futimens(fd, times);
+    if (close(fd) != 0 || !written) return Fail(err, target, std::strerror(written ? errno : writeError));
+    listing += target;
+    listing += '\n';
+  }
+  out << listing;
+  return kInspectOk;
+}
+#else
 int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
   ProducedFile file;
   Payload payload;
@@ -262,6 +386,7 @@ int Extract(const std::string& path, const std::string& dir, std::ostream& out, 
   }
   return kInspectOk;
 }
+#endif
 
 int Usage(std::ostream& err) {
   err << "Usage: kesdra-inspect list|verify <file>\n"

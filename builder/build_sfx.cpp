@@ -2,24 +2,20 @@
 
 #include <cstdio>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
+#include "builder/source_tree.h"
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
+#include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "platform/fs.h"
 #include "shared/u_shared.h"
-#include "uikit/messageboxes.h"
 #include "uikit/u_paths.h"
 
 bool OverwriteTarget = false;
 bool ReportSuccess = true;
-bool HideMainWindow = false;
 bool CommandLineMode = false;
 StubImageRef StubImage;
 
@@ -27,6 +23,7 @@ namespace {
 
 BuildHost g_quietHost;
 BuildHost* g_host = &g_quietHost;
+FileSystem* g_fs = &NativeFileSystem();
 uint32_t g_seed = 0;
 
 constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
@@ -40,21 +37,19 @@ std::string Format(const char* pattern, const std::string& value) {
   return text;
 }
 
+std::string WithDelimiter(std::string path, char from, char to) {
+  for (char& c : path) c = (c == from) ? to : c;
+  return path;
+}
+
 // The executable as typed, in the platform's path form ("bin/setup.exe" on Linux) ...
-std::string NativeRelative(std::string typed) {
-#ifndef _WIN32
-  for (char& c : typed) c = (c == '\\') ? '/' : c;
-#endif
-  return typed;
+std::string NativeRelative(const std::string& typed) {
+  return WithDelimiter(typed, '\\', kNativePathRules.delimiter);
 }
 
 // ... and in the stored form that the IsLaunch rule compares with ("bin\SETUP.EXE").
 std::string LaunchKey(const std::string& typed) {
-  std::string stored = typed;
-#ifndef _WIN32
-  for (char& c : stored) c = (c == '/') ? '\\' : c;
-#endif
-  return UpperCaseAnsi(StoredFormOf(stored));
+  return UpperCaseAnsi(StoredFormOf(WithDelimiter(typed, kNativePathRules.delimiter, '\\')));
 }
 
 // The ten characters of a fresh payload identifier.
@@ -67,85 +62,52 @@ PayloadId DrawPayloadId() {
   return id;
 }
 
-// What `count` bytes at file offset `position` add to the PE checksum's word sum: each byte
-// is the low or the high half of a little-endian 16-bit word, by the parity of its offset.
-uint64_t PeWordSum(const unsigned char* p, int64_t count, int64_t position) {
-  uint64_t even = 0, odd = 0;  // bytes at even and at odd offsets from p
-  int64_t i = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128(), lowBytes = _mm_set1_epi16(0x00FF);
-  __m128i evenAcc = zero, oddAcc = zero;
-  for (; i + 16 <= count; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    evenAcc = _mm_add_epi64(evenAcc, _mm_sad_epu8(_mm_and_si128(v, lowBytes), zero));
-    oddAcc = _mm_add_epi64(oddAcc, _mm_sad_epu8(_mm_srli_epi16(v, 8), zero));
-  }
-  uint64_t lanes[2];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), evenAcc);
-  even = lanes[0] + lanes[1];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), oddAcc);
-  odd = lanes[0] + lanes[1];
-#endif
-  for (; i < count; ++i) (i & 1 ? odd : even) += p[i];
-  return (position & 1) ? odd + (even << 8) : even + (odd << 8);
-}
-
 // The PE checksum of the produced file, kept while the payload is written: a second pass
 // over the finished file would read every byte of the payload again.
 class ImageChecksum {
  public:
   // Sums the image as the resource transfers left it (it is small); a target that is not a
   // PE image gets no checksum.
-  void Start(const std::string& path) {
+  void Start(File& target) {
     pe::FileSource source;
     pe::PeImage image;
-    if (!source.Open(path, nullptr) || !pe::ParsePeImage(source, &image, nullptr)) return;
+    if (!source.Attach(target) || !pe::ParsePeImage(source, &image, nullptr)) return;
+    offset_ = image.CheckSumOffset();
+    sum_ = pe::PeChecksum(offset_);
     const uint64_t size = source.Size();
     for (uint64_t at = 0; at < size; at += kCopyBufferSize) {
       const uint64_t count = size - at < kCopyBufferSize ? size - at : kCopyBufferSize;
       if (!source.ReadAt(at, CopyBuffer, count)) return;
-      sum_ += PeWordSum(CopyBuffer, static_cast<int64_t>(count), static_cast<int64_t>(at));
+      sum_.Add(CopyBuffer, count, at);
     }
-    // The checksum field itself counts as zero.
-    uint8_t field[4];
-    offset_ = image.CheckSumOffset();
-    if (!source.ReadAt(offset_, field, 4)) return;
-    sum_ -= PeWordSum(field, 4, static_cast<int64_t>(offset_));
     active_ = true;
   }
 
   void Add(const void* data, int32_t count, int64_t position) {
-    if (active_) sum_ += PeWordSum(static_cast<const unsigned char*>(data), count, position);
+    if (active_) sum_.Add(data, static_cast<uint64_t>(count), static_cast<uint64_t>(position));
   }
 
-  // Folds the sum as the system does (one's-complement 16-bit addition), adds the file size
-  // and stores the result in the headers. Like the resource transfers, a failure here only
-  // leaves the field as it was.
-  void Finish(const std::string& path, int64_t fileSize) const {
+  // Stores the sum, with the file's final size, in the headers.
+  void Finish(File& target, int64_t fileSize) const {
     if (!active_) return;
-    const uint64_t folded = sum_ == 0 ? 0 : (sum_ - 1) % 0xFFFF + 1;
-    const uint32_t checksum = static_cast<uint32_t>(folded + static_cast<uint64_t>(fileSize));
+    const uint32_t checksum = sum_.Value(static_cast<uint64_t>(fileSize));
     const uint8_t le[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
                            static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
-    std::FILE* file = std::fopen(path.c_str(), "r+b");
-    if (!file) return;
-    if (std::fseek(file, static_cast<long>(offset_), SEEK_SET) == 0) std::fwrite(le, 1, 4, file);
-    std::fclose(file);
+    if (const int err = target.WriteAt(static_cast<int64_t>(offset_), le, 4)) throw InOutError(err, target.path());
   }
 
  private:
   bool active_ = false;
   uint64_t offset_ = 0;
-  uint64_t sum_ = 0;
+  pe::PeChecksum sum_{0};
 };
 
 // Everything one build's walk needs: the open target and where it stands.
 class PayloadWriter {
  public:
-  PayloadWriter(File& target, const std::string& sourceDir, const std::string& launchKey, ImageChecksum& checksum)
-      : target_(target), sourceDir_(sourceDir), launchKey_(launchKey), targetId_(target.Identity()),
-        imageChecksum_(checksum) {
-    position_ = target.Size();
+  PayloadWriter(File& target, const std::string& launchKey, ImageChecksum& checksum)
+      : target_(target), launchKey_(launchKey), targetId_(target.Identity()), imageChecksum_(checksum) {
+    position_ = target.position();
     staged_.reserve(kStageSize);
   }
 
@@ -156,20 +118,8 @@ class PayloadWriter {
     Append(&id, kPayloadIdSize);
   }
 
-  // Depth-first, in listing order: a subdirectory is finished before its parent's next entry.
-  void AddDirectory() {
-    ListDirectory(sourceDir_ + relNative_, [this](const ListedEntry& entry) {
-      if (entry.isDirectory) {
-        const size_t nativeLen = relNative_.size(), storedLen = relStored_.size();
-        relNative_ += entry.name + kPathDelimiter;
-        relStored_ += entry.storedName + '\\';
-        AddDirectory();
-        relNative_.resize(nativeLen);
-        relStored_.resize(storedLen);
-      } else {
-        AddFile(entry);
-      }
-    });
+  void AddFiles(const std::vector<SourceFile>& files) {
+    for (const SourceFile& file : files) AddFile(file);
   }
 
   void WriteEndRecord() {
@@ -191,14 +141,15 @@ class PayloadWriter {
   }
 
  private:
-  void AddFile(const ListedEntry& entry) {
-    const std::string path = sourceDir_ + relNative_ + entry.name;
-    const std::string storedName = relStored_ + entry.storedName;
+  void AddFile(const SourceFile& file) {
+    const std::string& path = file.path;
+    const std::string& storedName = file.storedName;
+    const ListedEntry& entry = file.listed;
     // A target inside the source tree must not swallow itself. The listing usually knows
     // which file an entry is; asking the opened file costs a system call per file.
     if (entry.identity.valid && entry.identity == targetId_) return;
-    File source = File::OpenRead(path);
-    if (!entry.identity.valid && source.Identity() == targetId_) return;
+    std::unique_ptr<File> source = g_fs->OpenOrThrow(path, OpenMode::Read);
+    if (!entry.identity.valid && source->Identity() == targetId_) return;
     CheckFits(path, storedName, entry.size);
 
     EntryHeader header;
@@ -214,7 +165,7 @@ class PayloadWriter {
     uint32_t checksum = ByteSum(storedName.data(), header.NameLen);
     for (int32_t done = 0; done < header.Size;) {
       const int32_t chunk = header.Size - done < kCopyBufferSize ? header.Size - done : kCopyBufferSize;
-      source.Read(CopyBuffer, chunk);
+      source->Read(CopyBuffer, chunk);
       Append(CopyBuffer, chunk);
       checksum += ByteSum(CopyBuffer, chunk);
       done += chunk;
@@ -223,7 +174,7 @@ class PayloadWriter {
     uint8_t sum[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
                       static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
     Append(sum, kChecksumSize);
-    source.Close();
+    source->Close();
     g_host->ProcessMessages();
   }
 
@@ -255,29 +206,28 @@ class PayloadWriter {
   }
 
   File& target_;
-  const std::string& sourceDir_;
   const std::string launchKey_;
   const FileIdentity targetId_;
   ImageChecksum& imageChecksum_;
   int64_t position_ = 0;
-  std::string relNative_, relStored_;  // the directory being walked, relative to the source
   std::vector<char> staged_;  // appended but not yet written; never more than kStageSize
 };
 
 void WriteStubImage(const std::string& target) {
-  File file = File::Create(target);
-  file.Write(StubImage.data, static_cast<int32_t>(StubImage.size));
-  file.Close();
+  std::unique_ptr<File> file = g_fs->OpenOrThrow(target, OpenMode::Create);
+  file->Write(StubImage.data, static_cast<int32_t>(StubImage.size));
+  file->CloseOrThrow();
 }
 
-void WritePayload(const std::string& sourceDir, const std::string& executable, const std::string& target) {
+void WritePayload(const SourceTree& tree, const std::string& executable, const std::string& target) {
+  std::unique_ptr<File> file = g_fs->OpenOrThrow(target, OpenMode::Update);
+  file->SeekToEnd();
   ImageChecksum imageChecksum;
-  imageChecksum.Start(target);
-  File file = File::OpenAppend(target);
-  PayloadWriter writer(file, sourceDir, LaunchKey(executable), imageChecksum);
+  imageChecksum.Start(*file);
+  PayloadWriter writer(*file, LaunchKey(executable), imageChecksum);
   try {
     writer.WriteIdentifier();
-    writer.AddDirectory();
+    writer.AddFiles(tree.files);
     writer.WriteEndRecord();
     writer.Flush();
   } catch (...) {
@@ -289,8 +239,8 @@ void WritePayload(const std::string& sourceDir, const std::string& executable, c
     }
     throw;
   }
-  file.Close();
-  imageChecksum.Finish(target, writer.Position());  // so the headers' checksum covers the payload too
+  imageChecksum.Finish(*file, writer.Position());  // so the headers' checksum covers the payload too
+  file->CloseOrThrow();
 }
 
 // Takes the busy notice down on every way out, as the build put it up.
@@ -302,6 +252,8 @@ struct BusyNotice {
 }  // namespace
 
 void SetBuildHost(BuildHost* host) { g_host = host ? host : &g_quietHost; }
+
+void SetBuildFileSystem(FileSystem* fs) { g_fs = fs ? fs : &NativeFileSystem(); }
 
 void SeedRandom(uint32_t seed) { g_seed = seed; }
 
@@ -317,31 +269,44 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
   const std::string target = TrimControls(targetIn);
   if (!CommandLineMode) g_host->SaveSettings(sourceDir, executable, target);
 
-  if (!DirExists(sourceDir)) {
-    ShowError(Format(kMsgSourceMissing, sourceDir));
+  if (!g_fs->DirExists(sourceDir)) {
+    g_host->ShowError(Format(kMsgSourceMissing, sourceDir));
     return BuildOutcome::Rejected;
   }
   const std::string executablePath = sourceDir + NativeRelative(executable);
-  if (executable.empty() || !FileExists(executablePath)) {
-    ShowError(Format(kMsgExecutableMissing, executablePath));
+  if (executable.empty() || !g_fs->FileExists(executablePath)) {
+    g_host->ShowError(Format(kMsgExecutableMissing, executablePath));
     return BuildOutcome::Rejected;
   }
-  if (!OverwriteTarget && FileExists(target) && !AskYesNo(kMsgTargetExists, false)) return BuildOutcome::Declined;
+  if (!OverwriteTarget && g_fs->FileExists(target) && !g_host->AskYesNo(kMsgTargetExists, false))
+    return BuildOutcome::Declined;
 
+  std::string refusal;
   {
     BusyNotice busy;
     g_host->ProcessMessages();
-    // A bare file name has no directory to create: it goes to the current directory.
-    const std::string targetDir = DirectoryPartOf(target);
-    if (!targetDir.empty() || target.empty()) CreateDirTree(targetDir);
-    WriteStubImage(target);
-    if (IsNtPlatform()) {
-      TransferIcons(executablePath, target);
-      TransferVersionInfo(executablePath, target);
+    // The whole tree is listed and checked first: what cannot become a working file is
+    // refused before the target is created or truncated.
+    const int64_t fixedBytes = static_cast<int64_t>(StubImage.size) + kPayloadIdSize + kEntryHeaderSize;
+    const SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); });
+    refusal = tree.refusal;
+    if (refusal.empty()) {
+      // A bare file name has no directory to create: it goes to the current directory.
+      const std::string targetDir = DirectoryPartOf(target);
+      if (!targetDir.empty() || target.empty()) CreateDirTree(targetDir, *g_fs);
+      WriteStubImage(target);
+      if (IsNtPlatform()) {
+        TransferIcons(executablePath, target, *g_fs);
+        TransferVersionInfo(executablePath, target, *g_fs);
+      }
+      WritePayload(tree, executable, target);
     }
-    WritePayload(sourceDir, executable, target);
   }
-  if (ReportSuccess) ShowInfo(kMsgSuccess);
+  if (!refusal.empty()) {
+    g_host->ShowError(refusal);
+    return BuildOutcome::Rejected;
+  }
+  if (ReportSuccess) g_host->ShowInfo(kMsgSuccess);
   g_host->Terminate();
   return BuildOutcome::Built;
 }

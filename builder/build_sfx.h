@@ -1,16 +1,18 @@
 // BuildSfx: turns a source directory into a self-extracting file. Portable; what it needs
-// of a window (busy notice, message pumping, settings, ending the program) it asks of the
-// BuildHost that the front end installs.
+// of a window (busy notice, message boxes, message pumping, settings, ending the program) it
+// asks of the BuildHost that the front end installs, and it reaches the disk through a
+// FileSystem, so that a build can run against a disk that fails on purpose.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform/fs.h"
+
 // Process-wide mode flags, set once at start-up from the command line.
 extern bool OverwriteTarget;
 extern bool ReportSuccess;
-extern bool HideMainWindow;
 extern bool CommandLineMode;
 
 // The stub image carried in the builder's own resources, located once at start-up.
@@ -20,11 +22,15 @@ struct StubImageRef {
 };
 extern StubImageRef StubImage;
 
-// What a build needs from the program around it. The defaults do nothing, which is right
-// for hidden mode and for Linux.
+// What a build needs from the program around it. The defaults do nothing and answer every
+// question with No: a build nobody watches never destroys anything.
 class BuildHost {
  public:
   virtual ~BuildHost() = default;
+  virtual void ShowError(const std::string& /*message*/) {}
+  virtual void ShowInfo(const std::string& /*message*/) {}
+  // True only when the user answers Yes. With defaultYes false, Enter answers No.
+  virtual bool AskYesNo(const std::string& /*message*/, bool /*defaultYes*/) { return false; }
   virtual void ProcessMessages() {}
   virtual void ShowBusy(bool /*busy*/) {}
   virtual void SaveSettings(const std::string& /*source*/, const std::string& /*exe*/, const std::string& /*target*/) {}
@@ -34,6 +40,7 @@ class BuildHost {
   virtual void BytesCopied(int32_t /*count*/) {}
 };
 void SetBuildHost(BuildHost* host);  // null restores the do-nothing host
+void SetBuildFileSystem(FileSystem* fs);  // null restores the real disk
 
 enum class BuildOutcome {
   Built,     // the target is complete and the program was asked to end

@@ -28,12 +28,6 @@ enum ControlId : int {
 const COLORREF kLinkBlue = RGB(0, 0, 255);
 const COLORREF kWaitRed = RGB(255, 0, 0);
 
-std::string ModulePath() {
-  char path[MAX_PATH + 1] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
-}
-
 // A file dialog's name buffer, holding `initial` and room for a long answer.
 std::vector<char> NameBuffer(const std::string& initial) {
   std::vector<char> buffer(initial.size() + 4096, '\0');

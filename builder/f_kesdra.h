@@ -6,14 +6,14 @@
 
 #include <string>
 
-#include "builder/build_sfx.h"
+#include "builder/box_host_win32.h"
 
 class CommandLine;
 
 // The private message that starts a build by itself once the window has been shown.
 constexpr UINT WM_AUTOMAKE = 0xD00;
 
-class Tfkesdra : public BuildHost {
+class Tfkesdra : public BoxHost {
  public:
   // Creates the (still hidden) main window; null when the window cannot be created.
   // In CommandLineMode the fields come from `cmd`, which must outlive the window.

@@ -1,59 +1,57 @@
 // The Linux builder: the same command line as on Windows, message boxes on the terminal.
 #include <unistd.h>
 
-#include <cstdio>
 #include <exception>
 #include <iostream>
 
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
-#include "builder/progress_line.h"
+#include "builder/startup.h"
+#include "builder/terminal_host.h"
 #include "builder/u_messages.h"
-#include "platform/fs.h"
-#include "uikit/messageboxes.h"
-#include "uikit/resources.h"
 
 namespace {
 
-void PrintUsage() {
-  for (const char* line : kUsageLines) std::cout << line << '\n';
+void PrintUsage(std::ostream& out) {
+  for (const char* line : kUsageLines) out << line << '\n';
+}
+
+// An empty argument is usually a variable that a script left unset; the positional count
+// would stop at it and the build would quietly not happen.
+bool HasEmptyArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] == '\0') return true;
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const void* image = nullptr;
-  size_t imageSize = 0;
-  if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) {
-    ShowError(kMsgCorrupted);
+  if (HasEmptyArgument(argc, argv)) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  // "/" opens absolute paths here, so only "-" opens a switch.
+  const CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
+  TerminalHost host(isatty(STDERR_FILENO) != 0);
+  if (!StartBuilder(cmd)) {
+    host.ShowError(kMsgCorrupted);
     return 1;
   }
-  StubImage.data = image;
-  StubImage.size = imageSize;
-  SeedRandom(ClockSeed());
-
-  // "/" opens absolute paths here, so only "-" opens a switch.
-  CommandLine cmd(std::vector<std::string>(argv, argv + argc), argv[0], "-");
-  OverwriteTarget = cmd.HasSwitch('o');
-  ReportSuccess = !cmd.HasSwitch('c');
-  HideMainWindow = cmd.HasSwitch('h');
-  CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   if (!CommandLineMode) {
-    PrintUsage();
+    PrintUsage(std::cout);
     return 0;
   }
 
-  ProgressLine progress(isatty(STDERR_FILENO) != 0);
-  SetBuildHost(&progress);
+  SetBuildHost(&host);
   try {
     switch (BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3))) {
       case BuildOutcome::Built: return 0;
-      case BuildOutcome::Declined: return 0;
+      case BuildOutcome::Declined: return host.unanswered() ? 1 : 0;
       case BuildOutcome::Rejected: return 1;
     }
   } catch (const std::exception& e) {
-    progress.Clear();
-    ShowError(e.what());
+    host.ShowError(e.what());
   }
   return 1;
 }

@@ -5,36 +5,38 @@
 #include <exception>
 #include <string>
 
+#include "builder/box_host_win32.h"
 #include "builder/build_sfx.h"
 #include "builder/cmdline.h"
 #include "builder/f_kesdra.h"
+#include "builder/startup.h"
 #include "builder/u_messages.h"
 #include "platform/fs.h"
 #include "uikit/about.h"
 #include "uikit/application_win32.h"
 #include "uikit/messageboxes.h"
-#include "uikit/resources.h"
+#include "uikit/shell.h"
 #include "uikit/ui_text.h"
 
-namespace {
+bool HideMainWindow = false;
 
-std::string ModulePath() {
-  char path[MAX_PATH + 1] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
-}
+namespace {
 
 // Hidden mode: a build without any window. 0 when the build completed or the user declined
 // to overwrite; 1 when an input was rejected or the build failed, so that scripts can tell.
 int RunHidden(const CommandLine& cmd) {
   if (!CommandLineMode) return 0;
+  BoxHost host;
+  SetBuildHost(&host);
+  int status = 1;
   try {
     const BuildOutcome outcome = BuildSfx(cmd.NonSwitchParamStr(1), cmd.NonSwitchParamStr(2), cmd.NonSwitchParamStr(3));
-    return outcome == BuildOutcome::Rejected ? 1 : 0;
+    status = outcome == BuildOutcome::Rejected ? 1 : 0;
   } catch (const std::exception& e) {
     MessageBoxA(ApplicationWindow(), WithFullStop(e.what()).c_str(), "Application Error", MB_OK | MB_ICONERROR);
-    return 1;
   }
+  SetBuildHost(nullptr);
+  return status;
 }
 
 // Interactive window, or the window that builds by itself in CommandLineMode.
@@ -54,20 +56,11 @@ int RunWindow(const CommandLine& cmd) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   AboutWebPage = "kes-dra";
-  const void* image = nullptr;
-  size_t imageSize = 0;
-  if (!LockNamedResource("EXE", "SFXHEAD", &image, &imageSize)) {
+  const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
+  if (!StartBuilder(cmd)) {
     ShowError(kMsgCorrupted);
     return 0;
   }
-  StubImage.data = image;
-  StubImage.size = imageSize;
-  SeedRandom(ClockSeed());
-
-  const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
-  OverwriteTarget = cmd.HasSwitch('o');
-  ReportSuccess = !cmd.HasSwitch('c');
   HideMainWindow = cmd.HasSwitch('h');
-  CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   return HideMainWindow ? RunHidden(cmd) : RunWindow(cmd);
 }

@@ -124,48 +124,52 @@ bool AddExecutableVersionInfo(const DataModule& executable, ResourceUpdate& upda
   return true;
 }
 
-// Ends the update as the transfer decided. A commit that could not be written is a failed
-// transfer too: the writer has put the target back as it was.
-bool EndUpdate(ResourceUpdate& update, bool success) {
+// The frame both transfers share: the target and the executable opened as data modules,
+// `removeFromTarget` then `addFromExecutable` collecting into one pending update, committed
+// only if both succeeded. A commit that could not be written is a failed transfer too: the
+// writer has put the target back as it was.
+template <typename Remove, typename Add>
+bool Transfer(const std::string& executable, const std::string& target, FileSystem& fs, Remove removeFromTarget,
+              Add addFromExecutable) {
+  ResourceUpdate update;
+  if (!update.Begin(target, nullptr, fs)) return false;
+  bool success = false;
+  {
+    DataModule targetModule, exeModule;
+    if (targetModule.Open(target, nullptr, fs) && removeFromTarget(targetModule, update) &&
+        exeModule.Open(executable, nullptr, fs))
+      success = addFromExecutable(exeModule, update);
+  }  // released before the commit rewrites the target
   const bool ended = update.End(!success, nullptr);
   return success && ended;
 }
 
 }  // namespace
 
-bool TransferIcons(const std::string& executable, const std::string& target) {
-  ResourceUpdate update;
-  if (!update.Begin(target, nullptr)) return false;
+bool TransferIcons(const std::string& executable, const std::string& target, FileSystem& fs) {
   std::vector<ResourceName> names;
   std::vector<uint16_t> languages;
-  bool success = false;
-  DataModule targetModule, exeModule;
-  if (targetModule.Open(target, nullptr)) {
-    ResourceName groupName;
-    bool targetHasGroup = false;
-    if (RemoveTargetIcons(targetModule, update, names, languages, &groupName, &targetHasGroup) &&
-        exeModule.Open(executable, nullptr))
-      success = AddExecutableIcons(exeModule, update, names, languages, groupName, targetHasGroup);
-    exeModule.Release();
-    targetModule.Release();
-  }
-  return EndUpdate(update, success);
+  ResourceName groupName;
+  bool targetHasGroup = false;
+  return Transfer(
+      executable, target, fs,
+      [&](const DataModule& module, ResourceUpdate& update) {
+        return RemoveTargetIcons(module, update, names, languages, &groupName, &targetHasGroup);
+      },
+      [&](const DataModule& module, ResourceUpdate& update) {
+        return AddExecutableIcons(module, update, names, languages, groupName, targetHasGroup);
+      });
 }
 
-bool TransferVersionInfo(const std::string& executable, const std::string& target) {
-  ResourceUpdate update;
-  if (!update.Begin(target, nullptr)) return false;
+bool TransferVersionInfo(const std::string& executable, const std::string& target, FileSystem& fs) {
   std::vector<ResourceName> names;
   std::vector<uint16_t> languages;
-  bool success = false;
-  DataModule targetModule, exeModule;
-  if (targetModule.Open(target, nullptr)) {
-    if (RemoveTargetVersionInfo(targetModule, update, names, languages) && exeModule.Open(executable, nullptr))
-      success = AddExecutableVersionInfo(exeModule, update, names, languages);
-    exeModule.Release();
-    targetModule.Release();
-  }
-  return EndUpdate(update, success);
+  return Transfer(
+      executable, target, fs,
+      [&](const DataModule& module, ResourceUpdate& update) {
+        return RemoveTargetVersionInfo(module, update, names, languages);
+      },
+      [&](const DataModule& module, ResourceUpdate& update) {
+        return AddExecutableVersionInfo(module, update, names, languages);
+      });
 }
-
-bool UpdateImageChecksum(const std::string& target) { return pe::UpdateFileChecksum(target, nullptr); }

@@ -4,9 +4,8 @@
 
 #include <string>
 
-bool TransferIcons(const std::string& executable, const std::string& target);
-bool TransferVersionInfo(const std::string& executable, const std::string& target);
+#include "platform/fs.h"
 
-// Makes the checksum in the PE headers of a finished produced file cover the whole file,
-// payload included. False (file untouched) when it is not a PE image or cannot be written.
-bool UpdateImageChecksum(const std::string& target);
+bool TransferIcons(const std::string& executable, const std::string& target, FileSystem& fs = NativeFileSystem());
+bool TransferVersionInfo(const std::string& executable, const std::string& target,
+                         FileSystem& fs = NativeFileSystem());

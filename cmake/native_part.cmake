@@ -20,7 +20,7 @@ else()
       SOURCE_DIR ${CMAKE_SOURCE_DIR}
       BINARY_DIR ${CMAKE_BINARY_DIR}/win-${arch}
       CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-${arch}.cmake
-                 -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja
+                 -DCMAKE_BUILD_TYPE=MinSizeRel -G Ninja -DKESDRA_NATIVE_DIR=${CMAKE_BINARY_DIR}
       BUILD_ALWAYS ON
       INSTALL_COMMAND ""
       BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/win-${arch}/sfxhead.exe ${CMAKE_BINARY_DIR}/win-${arch}/kesdra.exe
@@ -30,23 +30,16 @@ else()
   set(SFXHEAD_EXE ${CMAKE_BINARY_DIR}/win-i686/sfxhead.exe)
 endif()
 
-add_library(kesdra_core STATIC ${KESDRA_CORE_SOURCES}
-  platform/fs_posix.cpp
-  platform/cp1252.cpp
-  uikit/messageboxes_posix.cpp)
-target_include_directories(kesdra_core PUBLIC ${CMAKE_SOURCE_DIR})
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-  target_compile_options(kesdra_core PRIVATE -msse2)
-endif()
+include(cmake/libraries.cmake)
 
 configure_file(builder/stub_image.S.in ${CMAKE_BINARY_DIR}/stub_image.S @ONLY)
 set_source_files_properties(${CMAKE_BINARY_DIR}/stub_image.S PROPERTIES OBJECT_DEPENDS ${SFXHEAD_EXE})
 add_executable(kesdra
   builder/main_posix.cpp
   builder/progress_line.cpp
-  uikit/resources_posix.cpp
+  builder/terminal_host.cpp
   ${CMAKE_BINARY_DIR}/stub_image.S)
-target_link_libraries(kesdra PRIVATE kesdra_core)
+target_link_libraries(kesdra PRIVATE kesdra_builder)
 add_dependencies(kesdra windows_parts)
 
 include(tools/inspect/inspect.cmake)

@@ -8,26 +8,21 @@ set(KESDRA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 include(stub/stub.cmake)
 
-add_library(kesdra_core STATIC ${KESDRA_CORE_SOURCES} platform/fs_win32.cpp)
-target_include_directories(kesdra_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(kesdra_core PRIVATE -msse2)
+include(cmake/libraries.cmake)
 
+# The version resource and the manifest both carry the one KESDRA_VERSION.
+string(REPLACE "." "," KESDRA_VERSION_COMMAS ${KESDRA_VERSION})
+configure_file(builder/kesdra.manifest.in ${CMAKE_BINARY_DIR}/kesdra.manifest @ONLY)
 configure_file(builder/kesdra.rc.in ${CMAKE_BINARY_DIR}/kesdra.rc @ONLY)
 set_source_files_properties(${CMAKE_BINARY_DIR}/kesdra.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_SOURCE_DIR}/builder/kesdra.manifest")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/sfxhead.exe;${CMAKE_BINARY_DIR}/kesdra.manifest")
 add_executable(kesdra WIN32
   builder/main_win32.cpp
   builder/f_kesdra.cpp
   builder/f_cmdline.cpp
   builder/u_settings_win32.cpp
-  uikit/application_win32.cpp
-  uikit/about_win32.cpp
-  uikit/shell_win32.cpp
-  uikit/messageboxes_win32.cpp
-  uikit/resources_win32.cpp
-  uikit/u_captions.cpp
   ${CMAKE_BINARY_DIR}/kesdra.rc)
-target_link_libraries(kesdra PRIVATE kesdra_core comctl32 comdlg32 version shell32 ole32 gdi32 ${KESDRA_STATIC_LINK})
+target_link_libraries(kesdra PRIVATE kesdra_builder ${KESDRA_STATIC_LINK})
 add_dependencies(kesdra sfxhead)
 
 include(tests/win/tests.cmake OPTIONAL)

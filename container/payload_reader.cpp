@@ -1,5 +1,7 @@
 #include "container/payload_reader.h"
 
+#include "pe/pe_format.h"
+
 namespace {
 
 constexpr int64_t kMaxPosition = 2147483647;
@@ -32,21 +34,25 @@ PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
   uint16_t word = 0;
   if (!ReadWord(src, 0, &word)) return kFaultRead;
   int64_t pos = 2;
-  if (word == 0x5A4D) {
-    if (!ReadWord(src, 0x3C, &word)) return kFaultRead;
+  if (word == pe::kDosMagic) {
+    if (!ReadWord(src, offsetof(pe::DosHeader, e_lfanew), &word)) return kFaultRead;
     pos = word;  // only the low 16 bits of e_lfanew, as the stub has always read it
   }
   uint32_t signature = 0;
   if (!ReadDword(src, pos, &signature)) return kFaultRead;
-  if (signature != 0x00004550) return kFaultNoPeImage;
-  pos += 4;
+  if (signature != pe::kPeSignature) return kFaultNoPeImage;
+  pos += sizeof signature;
   uint16_t sectionCount = 0, optionalSize = 0;
-  if (!ReadWord(src, pos + 2, &sectionCount) || !ReadWord(src, pos + 16, &optionalSize)) return kFaultRead;
-  pos += 20 + optionalSize;
+  if (!ReadWord(src, pos + offsetof(pe::CoffFileHeader, NumberOfSections), &sectionCount) ||
+      !ReadWord(src, pos + offsetof(pe::CoffFileHeader, SizeOfOptionalHeader), &optionalSize))
+    return kFaultRead;
+  pos += sizeof(pe::CoffFileHeader) + optionalSize;
   int32_t found = 0;
-  for (uint32_t i = 0; i < sectionCount; ++i, pos += 40) {
+  for (uint32_t i = 0; i < sectionCount; ++i, pos += sizeof(pe::SectionHeader)) {
     uint32_t rawSize = 0, rawPointer = 0;
-    if (!ReadDword(src, pos + 16, &rawSize) || !ReadDword(src, pos + 20, &rawPointer)) return kFaultRead;
+    if (!ReadDword(src, pos + offsetof(pe::SectionHeader, SizeOfRawData), &rawSize) ||
+        !ReadDword(src, pos + offsetof(pe::SectionHeader, PointerToRawData), &rawPointer))
+      return kFaultRead;
     // Signed 32-bit throughout; an end beyond 2^31 - 1 cannot be a payload start.
     const int64_t size = static_cast<int32_t>(rawSize);
     const int64_t end = static_cast<int64_t>(static_cast<int32_t>(rawPointer)) + size;

@@ -1,37 +1,12 @@
 #include "pe/pe_image.h"
 
-#include <cerrno>
 #include <cstring>
+
+#include "pe/pe_checksum.h"
 
 namespace pe {
 
 namespace {
-
-int Seek64(std::FILE* file, uint64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET);
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
-#endif
-}
-
-bool FileLength(std::FILE* file, uint64_t* size) {
-#ifdef _WIN32
-  if (_fseeki64(file, 0, SEEK_END) != 0) return false;
-  const long long end = _ftelli64(file);
-#else
-  if (fseeko(file, 0, SEEK_END) != 0) return false;
-  const off_t end = ftello(file);
-#endif
-  if (end < 0) return false;
-  *size = static_cast<uint64_t>(end);
-  return true;
-}
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -59,38 +34,53 @@ bool MemorySource::ReadAt(uint64_t offset, void* out, uint64_t count) const {
   return true;
 }
 
-FileSource::~FileSource() { Close(); }
-
-bool FileSource::Open(const std::string& path, std::string* error) {
+bool FileSource::Open(const std::string& path, std::string* error, FileSystem& fs) {
   Close();
-  file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) return Fail(error, path + ": cannot open: " + std::strerror(errno));
-  if (!FileLength(file_, &size_)) {
-    Close();
-    return Fail(error, path + ": cannot tell its length");
-  }
+  if (const int err = fs.Open(path, OpenMode::Read, &owned_)) return Fail(error, path + ": cannot open: " + InOutErrorText(err));
+  if (Attach(*owned_)) return true;
+  Close();
+  return Fail(error, path + ": cannot tell its length");
+}
+
+bool FileSource::Attach(File& file) {
+  int64_t size = 0;
+  if (file.GetSize(&size) != kErrNone) return false;
+  file_ = &file;
+  size_ = static_cast<uint64_t>(size);
   return true;
 }
 
 void FileSource::Close() {
-  if (file_) std::fclose(file_);
+  if (owned_) owned_->Close();
+  owned_.reset();
   file_ = nullptr;
   size_ = 0;
 }
 
 bool FileSource::ReadAt(uint64_t offset, void* out, uint64_t count) const {
   if (!file_ || !FitsWithin(offset, count, size_)) return false;
-  if (count == 0) return true;
-  if (Seek64(file_, offset) != 0) return false;
-  return std::fread(out, 1, static_cast<size_t>(count), file_) == count;
+  return count == 0 || file_->ReadAt(static_cast<int64_t>(offset), out, static_cast<int64_t>(count)) == kErrNone;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error, FileSystem& fs) {
   FileSource file;
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error, fs)) return false;
   if (file.Size() > 0x7FFFFFFFu) return Fail(error, path + ": too large for a resource update");
   bytes->resize(static_cast<size_t>(file.Size()));
   if (!file.ReadAt(0, bytes->data(), bytes->size())) return Fail(error, path + ": read error");
+  return true;
+}
+
+bool RewriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error, FileSystem& fs) {
+  std::unique_ptr<File> file;
+  int err = fs.Open(path, OpenMode::Update, &file);
+  if (err == kErrNone && !bytes.empty()) err = file->WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
+  if (err == kErrNone) err = file->Truncate(static_cast<int64_t>(bytes.size()));
+  if (file) {
+    const int closed = file->Close();
+    if (err == kErrNone) err = closed;
+  }
+  if (err != kErrNone) return Fail(error, path + ": cannot write: " + InOutErrorText(err));
   return true;
 }
 
@@ -167,24 +157,16 @@ bool ParsePeImage(const ByteSource& source, PeImage* image, std::string* error) 
 }
 
 bool ComputePeChecksum(const ByteSource& source, uint64_t checkSumOffset, uint32_t* result) {
-  constexpr uint64_t kChunk = 1 << 16;  // even, so words never straddle two chunks
+  constexpr uint64_t kChunk = 1 << 16;
   std::vector<uint8_t> chunk(kChunk);
   const uint64_t size = source.Size();
-  uint64_t sum = 0;
+  PeChecksum sum(checkSumOffset);
   for (uint64_t at = 0; at < size; at += kChunk) {
     const uint64_t count = size - at < kChunk ? size - at : kChunk;
     if (!source.ReadAt(at, chunk.data(), count)) return false;
-    // The checksum field itself counts as zero, wherever it lies.
-    for (uint64_t i = 0; i < 4; ++i)
-      if (checkSumOffset + i >= at && checkSumOffset + i < at + count) chunk[checkSumOffset + i - at] = 0;
-    for (uint64_t i = 0; i < count; i += 2) {
-      const uint32_t word = chunk[i] | (i + 1 < count ? uint32_t{chunk[i + 1]} << 8 : 0u);
-      sum += word;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
+    sum.Add(chunk.data(), count, at);
   }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  *result = static_cast<uint32_t>((sum & 0xFFFF) + size);
+  *result = sum.Value(size);
   return true;
 }
 

@@ -3,13 +3,20 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pe/pe_format.h"
+#include "platform/fs.h"
 
 namespace pe {
+
+// Sets `*error` (when asked for) and returns false: the style of every failure in pe/.
+inline bool Fail(std::string* error, const std::string& text) {
+  if (error) *error = text;
+  return false;
+}
 
 // Bytes that can be read at any offset; a read that would pass the end fails as a whole.
 class ByteSource {
@@ -44,22 +51,25 @@ class MemorySource : public ByteSource {
 // An open file read in place, so that a large executable is never loaded as a whole.
 class FileSource : public ByteSource {
  public:
-  FileSource() = default;
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
-  bool Open(const std::string& path, std::string* error);
+  bool Open(const std::string& path, std::string* error, FileSystem& fs = NativeFileSystem());
+  // Reads a file that somebody else has open and keeps open for longer than this source.
+  bool Attach(File& file);
   void Close();
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* out, uint64_t count) const override;
 
  private:
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<File> owned_;
+  File* file_ = nullptr;
   uint64_t size_ = 0;
 };
 
 // Whole-file helpers; errors name the path and what went wrong.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error,
+                   FileSystem& fs = NativeFileSystem());
+// Replaces the contents of `path` with `bytes`, the file cut to their length.
+bool RewriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error,
+                 FileSystem& fs = NativeFileSystem());
 
 struct Section {
   SectionHeader header;

@@ -12,11 +12,6 @@ namespace {
 constexpr uint32_t kMaxEntriesVisited = 1u << 18;
 constexpr uint32_t kLargestSection = 0x4000000u;  // 64 MiB: far above any icon or version block
 
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
-
 char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
 // Ordinal order of the loader's binary search: code units compared, a prefix first.

@@ -1,32 +1,13 @@
 #include "pe/pe_update.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "pe/pe_checksum.h"
 
 namespace pe {
 
 namespace {
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
-
-bool TruncateOpenFile(std::FILE* file, uint64_t size) {
-#ifdef _WIN32
-  return _chsize_s(_fileno(file), static_cast<long long>(size)) == 0;
-#else
-  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
-#endif
-}
 
 template <typename Record>
 void Poke(std::vector<uint8_t>* bytes, uint64_t offset, const Record& record) {
@@ -203,22 +184,21 @@ bool RebuildImage(const std::vector<uint8_t>& original, const ResourceTree& tree
   rebuilt->resize(place.header.PointerToRawData + rawSize, 0);
   UpdateHeaders(original, image, place, static_cast<uint32_t>(section.size()), rebuilt);
 
-  uint32_t sum = 0;
-  ComputePeChecksum(MemorySource(*rebuilt), image.CheckSumOffset(), &sum);
-  Poke(rebuilt, image.CheckSumOffset(), sum);
+  PeChecksum sum(image.CheckSumOffset());
+  sum.Add(rebuilt->data(), rebuilt->size(), 0);
+  Poke(rebuilt, image.CheckSumOffset(), sum.Value(rebuilt->size()));
   return ReadsBack(*rebuilt, error);
 }
 
-bool DataModule::Open(const std::string& path, std::string* error) {
+bool DataModule::Open(const std::string& path, std::string* error, FileSystem& fs) {
   Release();
-  if (!file_.Open(path, error)) return false;
+  if (!file_.Open(path, error, fs)) return false;
   std::string why;
   if (!ParsePeImage(file_, &image_, &why)) {
     file_.Close();
     return Fail(error, path + ": " + why);
   }
-  treeValid_ = ReadResourceTree(file_, image_, &tree_, &treeError_);
-  if (!treeValid_) treeError_ = path + ": " + treeError_;
+  treeValid_ = ReadResourceTree(file_, image_, &tree_, nullptr);
   open_ = true;
   return true;
 }
@@ -228,7 +208,6 @@ void DataModule::Release() {
   image_ = PeImage();
   tree_ = ResourceTree();
   open_ = treeValid_ = false;
-  treeError_.clear();
 }
 
 bool DataModule::EnumNames(const ResourceName& type, std::vector<ResourceName>* names) const {
@@ -259,10 +238,11 @@ bool DataModule::Load(const ResourceLeaf* leaf, std::vector<uint8_t>* bytes) con
   return open_ && leaf && LoadLeaf(file_, *leaf, bytes);
 }
 
-bool ResourceUpdate::Begin(const std::string& path, std::string* error) {
+bool ResourceUpdate::Begin(const std::string& path, std::string* error, FileSystem& fs) {
   active_ = false;
   path_ = path;
-  if (!ReadWholeFile(path, &original_, error)) return false;
+  fs_ = &fs;
+  if (!ReadWholeFile(path, &original_, error, fs)) return false;
   MemorySource source(original_);
   PeImage image;
   std::string why;
@@ -297,42 +277,9 @@ bool ResourceUpdate::End(bool discard, std::string* error) {
   std::vector<uint8_t> rebuilt;
   std::string why;
   if (!RebuildImage(original, tree, &rebuilt, &why)) return Fail(error, path_ + ": " + why);
-  if (RewriteFile(path_, rebuilt, error)) return true;
-  RewriteFile(path_, original, nullptr);  // best effort: the file as it was, not half of each
+  if (RewriteFile(path_, rebuilt, error, *fs_)) return true;
+  RewriteFile(path_, original, nullptr, *fs_);  // best effort: the file as it was, not half of each
   return false;
-}
-
-bool RewriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (!file) return Fail(error, path + ": cannot open for writing: " + std::strerror(errno));
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = ok && std::fflush(file) == 0 && TruncateOpenFile(file, bytes.size());
-  const int saved = errno;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) return Fail(error, path + ": cannot write: " + std::strerror(saved));
-  return true;
-}
-
-bool UpdateFileChecksum(const std::string& path, std::string* error) {
-  uint64_t at = 0;
-  uint32_t sum = 0;
-  {
-    FileSource source;
-    if (!source.Open(path, error)) return false;
-    PeImage image;
-    std::string why;
-    if (!ParsePeImage(source, &image, &why)) return Fail(error, path + ": " + why);
-    at = image.CheckSumOffset();
-    if (!ComputePeChecksum(source, at, &sum)) return Fail(error, path + ": read error");
-  }
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (!file) return Fail(error, path + ": cannot open for writing: " + std::strerror(errno));
-  const uint8_t le[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum >> 16),
-                         static_cast<uint8_t>(sum >> 24)};
-  bool ok = std::fseek(file, static_cast<long>(at), SEEK_SET) == 0 && std::fwrite(le, 1, 4, file) == 4;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) return Fail(error, path + ": cannot write the checksum");
-  return true;
 }
 
 }  // namespace pe

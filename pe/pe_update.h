@@ -16,9 +16,8 @@ namespace pe {
 class DataModule {
  public:
   // Fails for anything that is not a PE32 or PE32+ image.
-  bool Open(const std::string& path, std::string* error);
+  bool Open(const std::string& path, std::string* error, FileSystem& fs = NativeFileSystem());
   void Release();
-  bool IsOpen() const { return open_; }
 
   // Names of `type` in directory order; a type the module lacks gives an empty list.
   // False only when the resource directory is damaged.
@@ -29,7 +28,6 @@ class DataModule {
   // Language neutral first, otherwise the first language in the directory.
   const ResourceLeaf* Find(const ResourceName& type, const ResourceName& name) const;
   bool Load(const ResourceLeaf* leaf, std::vector<uint8_t>* bytes) const;
-  const std::string& treeError() const { return treeError_; }
 
  private:
   FileSource file_;
@@ -37,7 +35,6 @@ class DataModule {
   ResourceTree tree_;
   bool open_ = false;
   bool treeValid_ = false;
-  std::string treeError_;
 };
 
 // Lays `tree` out as the image's resource section and returns the whole new file: the
@@ -51,27 +48,20 @@ bool RebuildImage(const std::vector<uint8_t>& original, const ResourceTree& tree
 // One pending change of a file's resources, which keeps the existing ones.
 class ResourceUpdate {
  public:
-  bool Begin(const std::string& path, std::string* error);
+  bool Begin(const std::string& path, std::string* error, FileSystem& fs = NativeFileSystem());
   // Adds or replaces (data) or removes (no data, size 0) one resource of the pending set.
   bool Update(const ResourceName& type, const ResourceName& name, uint16_t language, const void* data,
               uint32_t size);
   // discard: the file is not touched. Otherwise it is rewritten with the pending set; if
   // that fails half-way the original bytes are put back.
   bool End(bool discard, std::string* error);
-  const ResourceTree& pending() const { return tree_; }
 
  private:
   std::string path_;
+  FileSystem* fs_ = nullptr;
   std::vector<uint8_t> original_;
   ResourceTree tree_;
   bool active_ = false;
 };
-
-// Sets the checksum field of the PE file at `path` to the sum over the whole file,
-// payload included. False, with the file untouched, if it is not a PE image.
-bool UpdateFileChecksum(const std::string& path, std::string* error);
-
-// Replaces the contents of `path` with `bytes`, the file cut to their length.
-bool RewriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
 
 }  // namespace pe

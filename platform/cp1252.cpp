@@ -94,3 +94,15 @@ std::string Cp1252Upper(std::string text) {
   }
   return text;
 }
+
+std::u16string NtfsOrderKey(const std::string& ansi) {
+  std::u16string key;
+  key.reserve(ansi.size());
+  for (unsigned char c : Cp1252Upper(ansi)) {
+    uint32_t cp = c;
+    if (c >= 0x80 && c < 0xA0) cp = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : c;
+    if (c == 0xB5) cp = 0x039C;  // the file system upper-cases the micro sign to Greek capital mu
+    key.push_back(static_cast<char16_t>(cp));
+  }
+  return key;
+}

@@ -1,19 +1,30 @@
-// The file system as the builder sees it. One portable interface, one body per platform
-// (fs_win32.cpp, fs_posix.cpp). Paths are in the platform's own form: ANSI text with "\"
-// on Windows, UTF-8 with "/" on Linux. Names stored in a produced file are always the
+// The file system as the builder and its tools see it. One portable interface, one body per
+// platform (fs_win32.cpp, fs_posix.cpp). Paths are in the platform's own form: ANSI text with
+// "\" on Windows, UTF-8 with "/" on Linux. Names stored in a produced file are always the
 // Windows form (ANSI code page text); the listing hands out both.
+//
+// Two ways to fail, one set of codes: the primitives of File and FileSystem return 0 or an
+// error code (a system code, or 100 and up for the runtime's own), for the bool-and-text
+// style of pe/ and the tools; the builder's sequential helpers throw InOutError with it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
-#ifdef _WIN32
-constexpr char kPathDelimiter = '\\';
-#else
-constexpr char kPathDelimiter = '/';
-#endif
+// How paths are spelled. The rules of both systems exist everywhere, so either can be
+// tested anywhere; the platform body picks the native one.
+struct PathRules {
+  char delimiter;       // between components
+  bool driveColon;      // "C:" ends a directory part like a delimiter does
+  size_t shortestPath;  // a directory this short or shorter is a root ("C:\", "/")
+  size_t longestPath;   // characters a path may have; 0: no limit of its own
+};
+constexpr PathRules kWindowsPathRules{'\\', true, 3, 259};
+constexpr PathRules kPosixPathRules{'/', false, 1, 0};
+extern const PathRules& kNativePathRules;
 
 // The runtime's input/output error: a fixed text per code (system error codes, or 100 and
 // up for the runtime's own), followed by the path it concerns.
@@ -30,11 +41,16 @@ class InOutError : public std::runtime_error {
   std::string path_;
 };
 
-// "File not found", "Disk full", ... or "I/O error %d".
+// "File not found", "Disk full", ... or, for any other code, the system's own text for it,
+// or "I/O error %d" where the system has none.
 std::string InOutErrorText(int code);
+// The platform body's text for a code outside the runtime's table; empty when it has none.
+std::string SystemErrorText(int code);
 
+constexpr int kErrNone = 0;
 constexpr int kErrFileNotFound = 2;
 constexpr int kErrInvalidFilename = 3;
+constexpr int kErrTooManyOpenFiles = 4;
 constexpr int kErrAccessDenied = 5;
 constexpr int kErrReadBeyondEnd = 100;
 constexpr int kErrDiskFull = 101;
@@ -50,49 +66,81 @@ struct FileIdentity {
 struct ListedEntry {
   std::string name;        // as the platform lists it, for building paths
   std::string storedName;  // the name as a produced file stores it (Windows ANSI text)
+  bool convertible = true; // false: the stored form cannot hold this name (Linux: outside code page 1252)
   bool isDirectory = false;
-  uint32_t attr = 0;       // Windows attribute bits
+  uint32_t attr = 0;       // Windows attribute bits (kAttr* in shared/u_shared.h)
   int64_t size = 0;
   uint32_t dosTime = 0;    // local time, DOS date << 16 | DOS time
   FileIdentity identity;   // valid where the listing tells it (Linux); else open the file and ask
 };
 
-// Lists directory `dir` (which ends in a delimiter) in the platform's order, skipping ".",
-// "..", volume labels and anything that is neither a file nor a directory. Returns false
-// when the listing cannot be started. The listing is closed also when `visit` throws.
-// A name that the stub would refuse to unpack throws std::runtime_error (on Linux also one
-// that code page 1252 cannot hold).
-bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit);
-
+// An open file. Reads and writes are positioned, so one handle serves a reader that jumps
+// about (the PE parser) as well as a writer that goes front to back (the build).
 class File {
  public:
-  static File OpenRead(const std::string& path);
-  static File Create(const std::string& path);      // creates or truncates, for writing
-  static File OpenAppend(const std::string& path);  // write-only, not truncated, positioned at the end
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  explicit File(std::string path) : path_(std::move(path)) {}
+  virtual ~File() = default;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
-  ~File();
 
-  void Read(void* buffer, int32_t count);         // exactly count bytes, or InOutError 100 / system code
-  void Write(const void* buffer, int32_t count);  // exactly count bytes, or InOutError 101 / system code
-  int64_t Size() const;
-  FileIdentity Identity() const;
-  void Close();  // throws nothing; closing twice is harmless
+  // Exactly `count` bytes, or an error code: 100 when the file ends first.
+  virtual int ReadAt(int64_t offset, void* buffer, int64_t count) = 0;
+  // Exactly `count` bytes, or an error code: 101 when the disk takes no more.
+  virtual int WriteAt(int64_t offset, const void* buffer, int64_t count) = 0;
+  virtual int GetSize(int64_t* size) = 0;
+  virtual int Truncate(int64_t size) = 0;
+  virtual FileIdentity Identity() = 0;
+  // Closing twice is harmless; a failure to close is reported like a failed write.
+  virtual int Close() = 0;
+
   const std::string& path() const { return path_; }
-  static File Adopt(intptr_t handle, const std::string& path);  // takes ownership of an open handle
+
+  // The builder's sequential style: from a position that each call moves on; failures are
+  // thrown as InOutError with this file's path.
+  void Read(void* buffer, int32_t count);
+  void Write(const void* buffer, int32_t count);
+  int64_t Size();
+  void SeekToEnd() { position_ = Size(); }
+  int64_t position() const { return position_; }
+  void CloseOrThrow();
 
  private:
-  File(intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
-  intptr_t handle_;
   std::string path_;
+  int64_t position_ = 0;
 };
 
-bool DirExists(const std::string& path);
-bool FileExists(const std::string& path);  // a file, not a directory
-bool CreateOneDirectory(const std::string& path);
-FileIdentity IdentityOfPath(const std::string& path);
+enum class OpenMode {
+  Read,    // an existing file, read-only
+  Create,  // created or truncated, read and write
+  Update,  // an existing file, read and write, not truncated
+};
+
+// The disk as the build reaches it, so that a build can run against a file system that
+// fails on purpose, or that lives in memory.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Lists directory `dir` (which ends in a delimiter), skipping ".", "..", volume labels and
+  // anything that is neither a file nor a directory. False when the listing cannot be
+  // started. The listing is closed also when `visit` throws. Entries come in the order
+  // Windows lists a folder (Linux sorts them so).
+  virtual bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) = 0;
+  virtual bool DirExists(const std::string& path) = 0;
+  virtual bool FileExists(const std::string& path) = 0;  // a file, not a directory
+  virtual bool CreateOneDirectory(const std::string& path) = 0;
+  // 0 and the open file, or an error code.
+  virtual int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
+
+  std::unique_ptr<File> OpenOrThrow(const std::string& path, OpenMode mode);
+};
+
+// The real disk.
+FileSystem& NativeFileSystem();
+
+// Local date and time packed as MS-DOS does (date << 16 | time, seconds halved). Dates before
+// 1980 are stored as 1980-01-01 00:00:00 and dates after 2107 as 2107-12-31 23:59:58, the
+// ends of what the format can hold, by both builders alike.
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
 
 // The first byte of a double-byte character in the system code page (never on Linux).
 bool IsLeadByte(unsigned char c);

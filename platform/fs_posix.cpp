@@ -6,13 +6,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
-#include "container/stored_name.h"
-#include "cp1252.h"
-#include "fs.h"
+#include "platform/cp1252.h"
+#include "platform/fs.h"
+#include "shared/u_shared.h"
 
 namespace {
+
+// Codes the runtime's table does not name carry the errno above this base, so that the
+// message can give the system's own text for it.
+constexpr int kErrnoBase = 1000;
 
 int ErrnoToWindowsCode(int err) {
   switch (err) {
@@ -21,40 +28,40 @@ int ErrnoToWindowsCode(int err) {
     case EMFILE: case ENFILE: return 4;
     case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return kErrAccessDenied;
     case ENOSPC: case EDQUOT: case EFBIG: return kErrDiskFull;
-    default: return 1000 + err;
+    default: return kErrnoBase + err;
   }
 }
 
-[[noreturn]] void ThrowErrno(const std::string& path) { throw InOutError(ErrnoToWindowsCode(errno), path); }
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.volume = st.st_dev;
+  id.index = st.st_ino;
+  id.valid = true;
+  return id;
+}
 
-// Local time as MS-DOS date and time, clamped to the years DOS can hold (1980..2107).
-uint32_t DosTimeFromUnix(time_t t) {
+// The file's time in local time as Windows gives it: shifted by the offset from UTC in force
+// now, not by the one in force at the file's date, so that a build on Linux stores what a
+// build on Windows stores, and the stub's conversion back gives the file its time again.
+long UtcOffsetNow() {
+  const time_t now = time(nullptr);
+  struct tm local;
+  return localtime_r(&now, &local) ? local.tm_gmtoff : 0L;
+}
+
+uint32_t DosTimeFromUnix(time_t t, long utcOffset) {
+  const time_t shifted = t + utcOffset;
   struct tm lt;
-  if (!localtime_r(&t, &lt)) return (0u << 25) | (1u << 21) | (1u << 16);
-  int year = lt.tm_year + 1900;
-  if (year < 1980) return (1u << 21) | (1u << 16);  // 1980-01-01 00:00:00
-  if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
-  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday;
-  const uint32_t tod = (lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2);
-  return (date << 16) | tod;
+  if (!gmtime_r(&shifted, &lt)) return DosDateTime(t < 0 ? 1970 : 9999, 1, 1, 0, 0, 0);
+  return DosDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
 }
 
-std::string StoredNameOf(const std::string& dir, const char* name) {
-  std::string stored;
-  if (!Utf8ToCp1252(name, &stored))
-    throw std::runtime_error("The name of " + dir + name + " cannot be stored: Windows code page 1252 cannot hold it");
-  if (!IsStoredComponentAllowed(stored.data(), static_cast<int32_t>(stored.size()), nullptr))
-    throw std::runtime_error("The name of " + dir + name +
-                             " cannot be stored: Windows refuses it as a file name (a device name, a refused "
-                             "character, or a dot or space at its end)");
-  return stored;
-}
-
-}  // namespace
-
-bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
+bool ListPosixDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
   if (!d) return false;
+  std::vector<ListedEntry> entries;
+  std::vector<std::u16string> keys;
+  const long utcOffset = UtcOffsetNow();
   while (dirent* e = readdir(d.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
@@ -68,113 +75,128 @@ bool ListDirectory(const std::string& dir, const std::function<void(const Listed
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
     ListedEntry entry;
     entry.name = name;
-    entry.storedName = StoredNameOf(dir, e->d_name);
+    entry.convertible = Utf8ToCp1252(name, &entry.storedName);
+    if (!entry.convertible) entry.storedName = name;
     entry.isDirectory = S_ISDIR(st.st_mode);
-    entry.attr = entry.isDirectory ? 0x10 : 0x20;
-    if (!(st.st_mode & S_IWUSR)) entry.attr |= 0x01;
-    if (name[0] == '.') entry.attr |= 0x02;
+    entry.attr = entry.isDirectory ? kAttrDirectory : kAttrArchive;
+    if (!(st.st_mode & S_IWUSR)) entry.attr |= kAttrReadOnly;
+    if (name[0] == '.') entry.attr |= kAttrHidden;
     entry.size = st.st_size;
-    entry.dosTime = DosTimeFromUnix(st.st_mtime);
-    entry.identity.volume = st.st_dev;
-    entry.identity.index = st.st_ino;
-    entry.identity.valid = true;
-    visit(entry);
+    entry.dosTime = DosTimeFromUnix(st.st_mtime, utcOffset);
+    entry.identity = IdentityOf(st);
+    entries.push_back(std::move(entry));
   }
+  d.reset();
+  // In the order Windows lists a folder, so that both builders give the same file.
+  std::vector<size_t> order(entries.size());
+  keys.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) order[i] = i, keys.push_back(NtfsOrderKey(entries[i].storedName));
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return keys[a] != keys[b] ? keys[a] < keys[b] : entries[a].name < entries[b].name;
+  });
+  for (size_t i : order) visit(entries[i]);
   return true;
 }
 
-File File::OpenRead(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
-  return File(fd, path);
-}
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, const std::string& path) : File(path), fd_(fd) {}
+  ~PosixFile() override { Close(); }
 
-File File::Create(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
-  if (fd < 0) ThrowErrno(path);
-  return File(fd, path);
-}
-
-File File::OpenAppend(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno(path);
-  if (lseek(fd, 0, SEEK_END) < 0) {
-    const int err = errno;
-    close(fd);
-    errno = err;
-    ThrowErrno(path);
+  int ReadAt(int64_t offset, void* buffer, int64_t count) override {
+    char* p = static_cast<char*>(buffer);
+    while (count > 0) {
+      const ssize_t n = pread(fd_, p, static_cast<size_t>(count), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrnoToWindowsCode(errno);
+      if (n == 0) return kErrReadBeyondEnd;
+      p += n;
+      offset += n;
+      count -= n;
+    }
+    return kErrNone;
   }
-  return File(fd, path);
-}
 
-void File::Read(void* buffer, int32_t count) {
-  char* p = static_cast<char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = read(static_cast<int>(handle_), p, static_cast<size_t>(count));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowErrno(path_);
-    if (n == 0) throw InOutError(kErrReadBeyondEnd, path_);
-    p += n;
-    count -= static_cast<int32_t>(n);
+  int WriteAt(int64_t offset, const void* buffer, int64_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+      const ssize_t n = pwrite(fd_, p, static_cast<size_t>(count), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrnoToWindowsCode(errno);
+      if (n == 0) return kErrDiskFull;
+      p += n;
+      offset += n;
+      count -= n;
+    }
+    return kErrNone;
   }
-}
 
-void File::Write(const void* buffer, int32_t count) {
-  const char* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = write(static_cast<int>(handle_), p, static_cast<size_t>(count));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowErrno(path_);
-    if (n == 0) throw InOutError(kErrDiskFull, path_);
-    p += n;
-    count -= static_cast<int32_t>(n);
+  int GetSize(int64_t* size) override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return ErrnoToWindowsCode(errno);
+    *size = st.st_size;
+    return kErrNone;
   }
-}
 
-int64_t File::Size() const {
-  struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) != 0) ThrowErrno(path_);
-  return st.st_size;
-}
-
-FileIdentity File::Identity() const {
-  FileIdentity id;
-  struct stat st;
-  if (fstat(static_cast<int>(handle_), &st) == 0) {
-    id.volume = st.st_dev;
-    id.index = st.st_ino;
-    id.valid = true;
+  int Truncate(int64_t size) override {
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
   }
-  return id;
-}
 
-void File::Close() {
-  if (handle_ >= 0) close(static_cast<int>(handle_));
-  handle_ = -1;
-}
-
-bool DirExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool CreateOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
-
-FileIdentity IdentityOfPath(const std::string& path) {
-  FileIdentity id;
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    id.volume = st.st_dev;
-    id.index = st.st_ino;
-    id.valid = true;
+  FileIdentity Identity() override {
+    FileIdentity id;
+    struct stat st;
+    if (fstat(fd_, &st) == 0) id = IdentityOf(st);
+    return id;
   }
-  return id;
+
+  int Close() override {
+    if (fd_ < 0) return kErrNone;
+    const int result = close(fd_) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
+    return ListPosixDirectory(dir, visit);
+  }
+
+  bool DirExists(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  bool FileExists(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  }
+
+  bool CreateOneDirectory(const std::string& path) override { return mkdir(path.c_str(), 0777) == 0; }
+
+  int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
+    const int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Create ? O_RDWR | O_CREAT | O_TRUNC : O_RDWR;
+    const int fd = open(path.c_str(), flags | O_CLOEXEC, 0777);
+    if (fd < 0) return ErrnoToWindowsCode(errno);
+    file->reset(new PosixFile(fd, path));
+    return kErrNone;
+  }
+};
+
+}  // namespace
+
+const PathRules& kNativePathRules = kPosixPathRules;
+
+FileSystem& NativeFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
 }
+
+std::string SystemErrorText(int code) { return code > kErrnoBase ? std::strerror(code - kErrnoBase) : std::string(); }
 
 bool IsLeadByte(unsigned char) { return false; }
 
@@ -187,8 +209,6 @@ uint32_t ClockSeed() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint32_t>(ts.tv_nsec) ^ static_cast<uint32_t>(ts.tv_sec * 1000000007u);
 }
-
-File File::Adopt(intptr_t handle, const std::string& path) { return File(handle, path); }
 
 std::string StoredFormOf(const std::string& text) {
   std::string stored;

@@ -1,134 +1,166 @@
 // The file system on Windows: ANSI paths with "\", listed with FindFirstFileA.
 #include <windows.h>
 
-#include "container/stored_name.h"
-#include "fs.h"
+#include "platform/fs.h"
+#include "shared/u_shared.h"
 
 namespace {
 
-[[noreturn]] void ThrowLastError(const std::string& path) {
-  DWORD code = GetLastError();
-  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) code = kErrDiskFull;
-  throw InOutError(static_cast<int>(code), path);
+int LastErrorCode() {
+  const DWORD code = GetLastError();
+  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return kErrDiskFull;
+  return static_cast<int>(code);
 }
-
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 uint32_t DosTimeOf(const FILETIME& utc) {
   FILETIME local;
-  WORD date = 0, time = 0;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time)) return 0;
-  return (static_cast<uint32_t>(date) << 16) | time;
+  SYSTEMTIME t;
+  // Only times near the end of what FILETIME holds fail to convert.
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t)) return DosDateTime(9999, 1, 1, 0, 0, 0);
+  return DosDateTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
-File OpenWith(const std::string& path, DWORD access, DWORD disposition) {
-  HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError(path);
-  return File::Adopt(reinterpret_cast<intptr_t>(h), path);
+OVERLAPPED At(int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  return at;
 }
+
+// One call moves at most this much, so a count never has to be cut down to a DWORD.
+constexpr int64_t kLargestTransfer = 1 << 30;
+
+class Win32File : public File {
+ public:
+  Win32File(HANDLE handle, const std::string& path) : File(path), handle_(handle) {}
+  ~Win32File() override { Close(); }
+
+  int ReadAt(int64_t offset, void* buffer, int64_t count) override {
+    char* p = static_cast<char*>(buffer);
+    while (count > 0) {
+      OVERLAPPED at = At(offset);
+      DWORD got = 0;
+      const DWORD want = static_cast<DWORD>(count < kLargestTransfer ? count : kLargestTransfer);
+      if (!ReadFile(handle_, p, want, &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? kErrReadBeyondEnd : LastErrorCode();
+      if (got == 0) return kErrReadBeyondEnd;
+      p += got;
+      offset += got;
+      count -= got;
+    }
+    return kErrNone;
+  }
+
+  int WriteAt(int64_t offset, const void* buffer, int64_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+      OVERLAPPED at = At(offset);
+      DWORD put = 0;
+      const DWORD want = static_cast<DWORD>(count < kLargestTransfer ? count : kLargestTransfer);
+      if (!WriteFile(handle_, p, want, &put, &at)) return LastErrorCode();
+      if (put == 0) return kErrDiskFull;
+      p += put;
+      offset += put;
+      count -= put;
+    }
+    return kErrNone;
+  }
+
+  int GetSize(int64_t* size) override {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(handle_, &value)) return LastErrorCode();
+    *size = value.QuadPart;
+    return kErrNone;
+  }
+
+  int Truncate(int64_t size) override {
+    LARGE_INTEGER to;
+    to.QuadPart = size;
+    if (!SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) return LastErrorCode();
+    return kErrNone;
+  }
+
+  FileIdentity Identity() override {
+    FileIdentity id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle_, &info)) {
+      id.volume = info.dwVolumeSerialNumber;
+      id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+      id.valid = true;
+    }
+    return id;
+  }
+
+  int Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return kErrNone;
+    const int result = CloseHandle(handle_) ? kErrNone : LastErrorCode();
+    handle_ = INVALID_HANDLE_VALUE;
+    return result;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32FileSystem : public FileSystem {
+ public:
+  bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((dir + "*.*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    struct Closer {
+      HANDLE h;
+      ~Closer() { FindClose(h); }
+    } closer{find};
+    do {
+      const std::string name = fd.cFileName;
+      if ((fd.dwFileAttributes & kAttrVolumeLabel) || name == "." || name == "..") continue;
+      ListedEntry entry;
+      entry.name = name;
+      entry.storedName = name;
+      entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entry.attr = fd.dwFileAttributes;
+      entry.size = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+      entry.dosTime = DosTimeOf(fd.ftLastWriteTime);
+      visit(entry);
+    } while (FindNextFileA(find, &fd));
+    return true;
+  }
+
+  bool DirExists(const std::string& path) override {
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  bool FileExists(const std::string& path) override {
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  bool CreateOneDirectory(const std::string& path) override { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+  int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
+    const DWORD access = mode == OpenMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
+    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return LastErrorCode();
+    file->reset(new Win32File(h, path));
+    return kErrNone;
+  }
+};
 
 }  // namespace
 
-bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) {
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((dir + "*.*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  struct Closer {
-    HANDLE h;
-    ~Closer() { FindClose(h); }
-  } closer{find};
-  do {
-    const std::string name = fd.cFileName;
-    if ((fd.dwFileAttributes & 0x08) || name == "." || name == "..") continue;
-    ListedEntry entry;
-    entry.name = name;
-    // Such names reach a Windows folder only through paths that bypass the usual checks.
-    if (!IsStoredComponentAllowed(name.data(), static_cast<int32_t>(name.size()), IsLeadByte))
-      throw std::runtime_error("The name of " + dir + name +
-                               " cannot be stored: Windows refuses it as a file name (a device name, a refused "
-                               "character, or a dot or space at its end)");
-    entry.storedName = name;
-    entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.attr = fd.dwFileAttributes;
-    entry.size = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-    entry.dosTime = DosTimeOf(fd.ftLastWriteTime);
-    visit(entry);
-  } while (FindNextFileA(find, &fd));
-  return true;
+const PathRules& kNativePathRules = kWindowsPathRules;
+
+FileSystem& NativeFileSystem() {
+  static Win32FileSystem fs;
+  return fs;
 }
 
-File File::Adopt(intptr_t handle, const std::string& path) { return File(handle, path); }
-
-File File::OpenRead(const std::string& path) { return OpenWith(path, GENERIC_READ, OPEN_EXISTING); }
-
-File File::Create(const std::string& path) { return OpenWith(path, GENERIC_WRITE, CREATE_ALWAYS); }
-
-File File::OpenAppend(const std::string& path) {
-  File f = OpenWith(path, GENERIC_WRITE, OPEN_EXISTING);
-  LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(H(f.handle_), zero, nullptr, FILE_END)) ThrowLastError(path);
-  return f;
-}
-
-void File::Read(void* buffer, int32_t count) {
-  char* p = static_cast<char*>(buffer);
-  while (count > 0) {
-    DWORD got = 0;
-    if (!ReadFile(H(handle_), p, static_cast<DWORD>(count), &got, nullptr)) ThrowLastError(path_);
-    if (got == 0) throw InOutError(kErrReadBeyondEnd, path_);
-    p += got;
-    count -= static_cast<int32_t>(got);
-  }
-}
-
-void File::Write(const void* buffer, int32_t count) {
-  DWORD put = 0;
-  if (!WriteFile(H(handle_), buffer, static_cast<DWORD>(count), &put, nullptr)) ThrowLastError(path_);
-  if (put != static_cast<DWORD>(count)) throw InOutError(kErrDiskFull, path_);
-}
-
-int64_t File::Size() const {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(H(handle_), &size)) ThrowLastError(path_);
-  return size.QuadPart;
-}
-
-FileIdentity File::Identity() const {
-  FileIdentity id;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(H(handle_), &info)) {
-    id.volume = info.dwVolumeSerialNumber;
-    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    id.valid = true;
-  }
-  return id;
-}
-
-void File::Close() {
-  if (handle_ != -1 && handle_ != 0) CloseHandle(H(handle_));
-  handle_ = -1;
-}
-
-bool DirExists(const std::string& path) {
-  const DWORD attr = GetFileAttributesA(path.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExists(const std::string& path) {
-  const DWORD attr = GetFileAttributesA(path.c_str());
-  return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool CreateOneDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
-
-FileIdentity IdentityOfPath(const std::string& path) {
-  FileIdentity id;
-  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return id;
-  id = File::Adopt(reinterpret_cast<intptr_t>(h), path).Identity();
-  return id;
-}
+// Windows keeps the runtime's "I/O error %d" for codes outside its table.
+std::string SystemErrorText(int) { return std::string(); }
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 

@@ -47,6 +47,14 @@ static_assert(offsetof(EntryHeader, Size) == 5, "EntryHeader layout");
 static_assert(offsetof(EntryHeader, Time) == 9, "EntryHeader layout");
 static_assert(offsetof(EntryHeader, Attr) == 13, "EntryHeader layout");
 
+// Windows attribute bits, as EntryHeader.Attr and directory listings carry them.
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
+constexpr uint32_t kAttrVolumeLabel = 0x08;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrArchive = 0x20;
+
 // The payload's fixed pieces.
 constexpr int32_t kPayloadIdSize = static_cast<int32_t>(sizeof(PayloadId));
 constexpr int32_t kEntryHeaderSize = static_cast<int32_t>(sizeof(EntryHeader));

@@ -6,6 +6,9 @@
 
 constexpr int kBarLeft = 16;
 constexpr int kBarWidth = 288;
+constexpr int kBarTop = 60;
+constexpr int kBarBottom = 80;
+constexpr int kBarRight = kBarLeft + kBarWidth;
 
 // DoneSize / TotalSize in single precision; 0 without a total. A file that changed under
 // the stub could write more than the walk counted: the bar never runs past its end.

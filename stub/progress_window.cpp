@@ -57,19 +57,19 @@ void PaintBar(HDC dc) {
 
   RECT frame = {0, 0, kWidth, kHeight};
   DrawEdge(dc, &frame, EDGE_RAISED, BF_RECT);
-  RECT well = {14, 58, 306, 82};
+  RECT well = {kBarLeft - 2, kBarTop - 2, kBarRight + 2, kBarBottom + 2};
   DrawEdge(dc, &well, EDGE_SUNKEN, BF_RECT);
 
   // The same centred label twice, each clipped to its part: window colour over the filled
   // part, caption colour over the rest.
-  RECT filled = {kBarLeft, 60, barEnd, 80};
+  RECT filled = {kBarLeft, kBarTop, barEnd, kBarBottom};
   SetBkColor(dc, GetSysColor(COLOR_ACTIVECAPTION));
   SetTextColor(dc, GetSysColor(COLOR_WINDOW));
-  ExtTextOutA(dc, labelLeft, 62, ETO_OPAQUE | ETO_CLIPPED, &filled, label, labelLength, nullptr);
-  RECT empty = {barEnd, 60, kBarLeft + kBarWidth, 80};
+  ExtTextOutA(dc, labelLeft, kBarTop + 2, ETO_OPAQUE | ETO_CLIPPED, &filled, label, labelLength, nullptr);
+  RECT empty = {barEnd, kBarTop, kBarRight, kBarBottom};
   SetBkColor(dc, GetSysColor(COLOR_WINDOW));
   SetTextColor(dc, GetSysColor(COLOR_ACTIVECAPTION));
-  ExtTextOutA(dc, labelLeft, 62, ETO_OPAQUE | ETO_CLIPPED, &empty, label, labelLength, nullptr);
+  ExtTextOutA(dc, labelLeft, kBarTop + 2, ETO_OPAQUE | ETO_CLIPPED, &empty, label, labelLength, nullptr);
 }
 
 void PaintProgress() {
@@ -119,7 +119,7 @@ void PumpMessages() {
 
 void UpdateProgress() {
   if (!g_window) return;
-  RECT bar = {kBarLeft, 60, kBarLeft + kBarWidth, 80};
+  RECT bar = {kBarLeft, kBarTop, kBarRight, kBarBottom};
   InvalidateRect(g_window, &bar, FALSE);
   PaintProgress();
 }

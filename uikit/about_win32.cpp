@@ -14,12 +14,6 @@ const char kAboutClass[] = "tfabout";
 enum : int { kIdWebLink = 106, kIdEmailLink = 108, kIdIcon = 110 };
 const COLORREF kLinkBlue = RGB(0, 0, 255);
 
-std::string OwnModulePath() {
-  char path[MAX_PATH + 1] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
-}
-
 // The year the program file was last written, or this year when that cannot be told.
 int ProgramYear() {
   SYSTEMTIME today;
@@ -27,14 +21,14 @@ int ProgramYear() {
   WIN32_FILE_ATTRIBUTE_DATA data;
   FILETIME local;
   SYSTEMTIME written = {};
-  const bool known = GetFileAttributesExA(OwnModulePath().c_str(), GetFileExInfoStandard, &data) &&
+  const bool known = GetFileAttributesExA(ModulePath().c_str(), GetFileExInfoStandard, &data) &&
                      FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &written);
   return CopyrightYear(known, written.wYear, written.wMonth, written.wDay, today.wYear);
 }
 
 std::string VersionRowText() {
   try {
-    return VersionLine(Captions[CurrentLanguage].VersionWord, FileVersionText(OwnModulePath()));
+    return VersionLine(Captions[CurrentLanguage].VersionWord, FileVersionText(ModulePath()));
   } catch (...) {
     return std::string();  // a version that cannot be read leaves the row empty
   }

@@ -6,6 +6,8 @@
 
 // "major.minor.release.build" of the file's fixed version record; empty when it has none.
 std::string FileVersionText(const std::string& fileName);
+// The full path of the running program file.
+std::string ModulePath();
 // Hands `target` to the shell's "open" verb; false for a blank text or a refusal.
 bool ShellOpen(const std::string& target);
 // The folder browser, opened at `directory` when it names an existing folder (otherwise

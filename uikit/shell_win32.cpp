@@ -23,6 +23,12 @@ std::string FileVersionText(const std::string& fileName) {
          std::to_string(HIWORD(fixed->dwFileVersionLS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
+std::string ModulePath() {
+  char path[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
 bool ShellOpen(const std::string& target) {
   if (TrimControls(target).empty()) return false;
   HINSTANCE result = ShellExecuteA(nullptr, "open", target.c_str(), "", "", SW_SHOWNORMAL);
@@ -49,7 +55,7 @@ bool TakeChosenFolder(IMalloc* shellMalloc, LPITEMIDLIST chosen, char* buffer, s
 }  // namespace
 
 bool BrowseForDirectory(std::string* directory) {
-  if (!DirExists(*directory)) directory->clear();
+  if (!NativeFileSystem().DirExists(*directory)) directory->clear();
   IMalloc* shellMalloc = nullptr;
   if (FAILED(SHGetMalloc(&shellMalloc)) || !shellMalloc) return false;
   char* buffer = static_cast<char*>(shellMalloc->Alloc(MAX_PATH));

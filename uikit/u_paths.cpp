@@ -4,28 +4,22 @@
 
 namespace {
 
-bool IsDelimiter(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == ':';
-#else
-  return c == '/';
-#endif
-}
+bool IsDelimiter(char c, const PathRules& rules) { return c == rules.delimiter || (rules.driveColon && c == ':'); }
 
 // True when the last byte of `path` is the delimiter standing as a character of its own,
 // not as the trail byte of a double-byte character.
-bool EndsInDelimiter(const std::string& path) {
-  if (path.empty() || path.back() != kPathDelimiter) return false;
+bool EndsInDelimiter(const std::string& path, const PathRules& rules) {
+  if (path.empty() || path.back() != rules.delimiter) return false;
   size_t i = 0;
   while (i < path.size() - 1) i += IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
   return i == path.size() - 1;
 }
 
 // Index just past the last delimiter or drive colon, stepping over double-byte characters.
-size_t ParentLength(const std::string& path) {
+size_t ParentLength(const std::string& path, const PathRules& rules) {
   size_t end = 0;
   for (size_t i = 0; i < path.size();) {
-    if (IsDelimiter(path[i])) end = i + 1;
+    if (IsDelimiter(path[i], rules)) end = i + 1;
     i += IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
   }
   return end;
@@ -40,33 +34,28 @@ std::string TrimControls(const std::string& text) {
   return text.substr(first, last - first);
 }
 
-std::string WithTrailingDelimiter(const std::string& path) {
-  if (path.empty() || EndsInDelimiter(path)) return path;
-  return path + kPathDelimiter;
+std::string WithTrailingDelimiter(const std::string& path, const PathRules& rules) {
+  if (path.empty() || EndsInDelimiter(path, rules)) return path;
+  return path + rules.delimiter;
 }
 
-std::string DirectoryPartOf(const std::string& path) {
-  size_t end = ParentLength(path);
+std::string DirectoryPartOf(const std::string& path, const PathRules& rules) {
+  size_t end = ParentLength(path, rules);
   if (end == 0) return std::string();
   // Drop the delimiter itself unless it follows a colon or another delimiter (a root).
-  if (end >= 2 && path[end - 1] == kPathDelimiter && !IsDelimiter(path[end - 2])) --end;
-  if (end == 1 && path[0] == kPathDelimiter) return path.substr(0, 1);
+  if (end >= 2 && path[end - 1] == rules.delimiter && !IsDelimiter(path[end - 2], rules)) --end;
+  if (end == 1 && path[0] == rules.delimiter) return path.substr(0, 1);
   return path.substr(0, end);
 }
 
-bool CreateDirTree(const std::string& path) {
+bool CreateDirTree(const std::string& path, FileSystem& fs, const PathRules& rules) {
   if (path.empty()) throw InOutError(kErrInvalidFilename, "Unable to create directory", std::string());
   std::string dir = path;
-  if (EndsInDelimiter(dir)) dir.pop_back();
-#ifdef _WIN32
-  const size_t kShortest = 3;  // "C:\" and shorter are roots
-#else
-  const size_t kShortest = 1;  // "/" is the root
-#endif
-  const std::string parent = dir.substr(0, ParentLength(dir));
-  if (dir.size() < kShortest || DirExists(dir) || parent == dir) return true;
-  if (!parent.empty() && !CreateDirTree(parent)) return false;
-  return CreateOneDirectory(dir) || DirExists(dir);
+  if (EndsInDelimiter(dir, rules)) dir.pop_back();
+  const std::string parent = dir.substr(0, ParentLength(dir, rules));
+  if (dir.size() < rules.shortestPath || fs.DirExists(dir) || parent == dir) return true;
+  if (!parent.empty() && !CreateDirTree(parent, fs, rules)) return false;
+  return fs.CreateOneDirectory(dir) || fs.DirExists(dir);
 }
 
 std::string MajorMinorVersion(const std::string& version) {

@@ -1,19 +1,22 @@
-// Small path and text operations shared by the builder's front ends. Portable: the path
-// delimiter is the platform's ("\" on Windows, "/" on Linux).
+// Small path and text operations shared by the builder's front ends. Portable: the rules
+// default to the platform's ("\" and drive letters on Windows, "/" on Linux).
 #pragma once
 
 #include <string>
 
+#include "platform/fs.h"
+
 // Removes leading and trailing characters with codes 0..32.
 std::string TrimControls(const std::string& text);
 // Appends the path delimiter unless the path is empty or already ends in a single-byte one.
-std::string WithTrailingDelimiter(const std::string& path);
+std::string WithTrailingDelimiter(const std::string& path, const PathRules& rules = kNativePathRules);
 // The directory that holds `path`: everything before its last delimiter (or drive colon),
 // keeping the delimiter when it directly follows a colon or another delimiter (C:\out.exe
 // gives C:\). Empty when the path has no directory part.
-std::string DirectoryPartOf(const std::string& path);
+std::string DirectoryPartOf(const std::string& path, const PathRules& rules = kNativePathRules);
 // Creates every missing level of `path`. An empty path throws InOutError(3, "Unable to
 // create directory"); otherwise true when the directory exists afterwards.
-bool CreateDirTree(const std::string& path);
+bool CreateDirTree(const std::string& path, FileSystem& fs = NativeFileSystem(),
+                   const PathRules& rules = kNativePathRules);
 // "2.5.0.7" gives "2.5": the text up to its second ".".
 std::string MajorMinorVersion(const std::string& version);

@@ -1,12 +1,17 @@
 // How the walk meets the file system: links, what a failed build leaves behind now that
 // small pieces are gathered before they are written, and the image checksum that is kept
 // while the payload is written instead of in a second pass.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -21,44 +26,14 @@ namespace {
 
 const char kStub[] = "MZ-stub";
 constexpr size_t kStubSize = sizeof kStub;
-constexpr size_t kIdSize = 11, kHeaderSize = 17, kSumSize = 4;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using produced::ReadBytes;
 
-uint32_t Le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s.at(at + i));
-  return v;
-}
-
-struct Entry {
-  std::string name, data;
-};
-
-// Reads entries from just after the identifier until the end record or the end of the file;
-// a partial target simply stops early. Counts the bytes of whole entries in `parsedBytes`.
-std::vector<Entry> ReadEntries(const std::string& file, size_t* parsedBytes) {
-  std::vector<Entry> entries;
-  size_t at = kStubSize + kIdSize;
-  while (at + kHeaderSize <= file.size()) {
-    const uint32_t nameLen = Le32(file, at + 1), size = Le32(file, at + 5);
-    if (nameLen == 0 && size == 0) break;
-    const size_t end = at + kHeaderSize + nameLen + size + kSumSize;
-    if (end > file.size()) break;
-    Entry e{file.substr(at + kHeaderSize, nameLen), file.substr(at + kHeaderSize + nameLen, size)};
-    uint32_t sum = 0;
-    for (unsigned char c : e.name + e.data) sum += c;
-    EXPECT_EQ(Le32(file, end - kSumSize), sum) << e.name;
-    entries.push_back(e);
-    at = end;
-  }
-  *parsedBytes = at;
-  return entries;
+// The whole entries after the identifier; a partial target simply stops early.
+produced::Payload ReadEntries(const std::string& file) {
+  const produced::Payload p = produced::Parse(file, kStubSize);
+  EXPECT_TRUE(p.ChecksumsMatch());
+  return p;
 }
 
 class BuildWalkTest : public ::testing::Test {
@@ -94,38 +69,16 @@ TEST_F(BuildWalkTest, LinksToFilesAreFollowedAndLinksToDirectoriesSkipped) {
   ASSERT_EQ(symlink("nowhere", (src_ + "/dangling").c_str()), 0);
   ASSERT_EQ(Build(), BuildOutcome::Built);
 
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
+  const std::string file = ReadBytes(target_);
+  const produced::Payload p = ReadEntries(file);
   std::map<std::string, std::string> byName;
-  for (const Entry& e : ReadEntries(file, &parsed)) byName[e.name] = e.data;
+  for (const produced::Entry& e : p.entries) byName[e.name] = e.data;
   EXPECT_EQ(byName.size(), 3u);
   EXPECT_EQ(byName["alias.exe"], "r");
   EXPECT_EQ(byName["dir\\inner.txt"], "inner");
   EXPECT_EQ(byName.count("dirlink\\inner.txt"), 0u);
-  EXPECT_EQ(parsed + kHeaderSize, file.size());
-}
-
-TEST_F(BuildWalkTest, FailedBuildKeepsEveryEntryFinishedBeforeTheFailure) {
-  // Enough small files that a good part of them is still gathered, not yet written, when a
-  // name that Windows cannot hold stops the walk.
-  for (int i = 0; i < 40; ++i) Write("f" + std::to_string(i) + ".txt", std::string(100 + i, 'a' + i % 26));
-  Write("bad?.txt", "x");
-  // The file system's own listing order tells which files come before the bad name.
-  size_t before = 0;
-  DIR* d = opendir(src_.c_str());
-  ASSERT_NE(d, nullptr);
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name == "bad?.txt") break;
-    if (name != "." && name != "..") ++before;
-  }
-  closedir(d);
-
-  EXPECT_THROW(Build("f0.txt"), std::runtime_error);
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
-  EXPECT_EQ(ReadEntries(file, &parsed).size(), before);
-  EXPECT_EQ(parsed, file.size()) << "the target ends after the last whole entry";
+  EXPECT_TRUE(p.ended);
+  EXPECT_EQ(p.end, file.size());
 }
 
 TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
@@ -137,32 +90,17 @@ TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {
   for (int i = 0; i < 20; ++i) Write("s" + std::to_string(i), std::string(i * 997, 'k'));
   ASSERT_EQ(Build("big.bin"), BuildOutcome::Built);
 
-  size_t parsed = 0;
-  const std::string file = ReadAll(target_);
-  const std::vector<Entry> entries = ReadEntries(file, &parsed);
-  ASSERT_EQ(entries.size(), 21u);
-  for (const Entry& e : entries) {
+  const std::string file = ReadBytes(target_);
+  const produced::Payload p = ReadEntries(file);
+  ASSERT_EQ(p.entries.size(), 21u);
+  for (const produced::Entry& e : p.entries) {
     if (e.name == "big.bin") {
       EXPECT_TRUE(e.data == big);
     } else {
       EXPECT_EQ(e.data, std::string(std::stoi(e.name.substr(1)) * 997, 'k')) << e.name;
     }
   }
-  EXPECT_EQ(parsed + kHeaderSize, file.size());
-}
-
-// The system's PE checksum, written out plainly: 16-bit little-endian words, the checksum
-// field counted as zero, carries folded back in after every word, then the file size.
-uint32_t PlainPeChecksum(std::string file, size_t fieldAt) {
-  const size_t size = file.size();
-  file.replace(fieldAt, 4, 4, '\0');
-  if (file.size() % 2) file.push_back('\0');
-  uint32_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    sum += static_cast<unsigned char>(file[i]) | static_cast<unsigned char>(file[i + 1]) << 8;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  return sum + static_cast<uint32_t>(size);
+  EXPECT_EQ(p.end, file.size());
 }
 
 TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
@@ -182,11 +120,95 @@ TEST_F(BuildWalkTest, ImageChecksumCoversThePayloadWhateverItsByteParity) {
     StubImage.data = stub.data();
     StubImage.size = stub.size();
     ASSERT_EQ(Build(), BuildOutcome::Built);
-    const std::string file = ReadAll(target_);
+    const std::string file = ReadBytes(target_);
     ASSERT_GT(file.size(), stub.size() + big.size());
-    EXPECT_EQ(Le32(file, fieldAt), PlainPeChecksum(file, fieldAt)) << "stub of odd size: " << stubOfOddSize;
-    EXPECT_NE(Le32(file, fieldAt), 0u);
+    EXPECT_EQ(produced::Le(file, fieldAt, 4), produced::PlainPeChecksum(file, fieldAt)) << "stub of odd size: " << stubOfOddSize;
+    EXPECT_NE(produced::Le(file, fieldAt, 4), 0u);
   }
 }
 
 }  // namespace
+
+namespace {
+
+// The order Windows lists a folder in, for names of printable ASCII: upper-cased, then
+// compared byte by byte (which is UTF-16 code unit order for these).
+bool NtfsBefore(const std::string& a, const std::string& b) {
+  std::string ua = a, ub = b;
+  for (char& c : ua) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : ub) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ua < ub;
+}
+
+}  // namespace
+
+TEST_F(BuildWalkTest, EachFolderIsListedInTheOrderWindowsListsIt) {
+  std::vector<std::string> names;
+  unsigned seed = 7;
+  const std::string alphabet = "abcXYZ019_-.~";
+  for (int i = 0; i < 120; ++i) {
+    std::string name;
+    for (int n = 1 + i % 5; n > 0; --n) name += alphabet[((seed = seed * 1103515245u + 12345u) >> 16) % alphabet.size()];
+    // A name ending in a dot cannot be stored: Windows would strip the dot.
+    if (name.back() == '.' || std::find_if(names.begin(), names.end(), [&](const std::string& o) {
+          return !NtfsBefore(o, name) && !NtfsBefore(name, o);
+        }) != names.end())
+      continue;  // no two names of one folder may differ in letter case only
+    names.push_back(name);
+    Write(name, name);
+  }
+  ASSERT_GT(names.size(), 60u);
+  std::sort(names.begin(), names.end(), NtfsBefore);
+  ASSERT_EQ(Build(names.front()), BuildOutcome::Built);
+  EXPECT_EQ(ReadEntries(ReadBytes(target_)).Names(), names);
+}
+
+TEST_F(BuildWalkTest, SubfoldersStandWhereTheirNamesSortAmongTheFiles) {
+  for (const char* f : {"b.txt", "D/x", "D/B/y", "D/a", "_u", "Z", "e\xC3\xA9", "e\xE2\x82\xAC", "ez"}) {
+    if (std::strchr(f, '/')) mkdir((src_ + "/" + std::string(f).substr(0, std::string(f).rfind('/'))).c_str(), 0755);
+    Write(f, "x");
+  }
+  ASSERT_EQ(Build("b.txt"), BuildOutcome::Built);
+  // "_" (0x5F) sorts after the letters once they are upper-cased; é (U+00C9 upper-cased)
+  // after "Z", and € (U+20AC) after é.
+  EXPECT_EQ(ReadEntries(ReadBytes(target_)).Names(),
+            (std::vector<std::string>{"b.txt", "D\\a", "D\\B\\y", "D\\x", "ez", "e\xE9", "e\x80", "Z", "_u"}));
+}
+
+// Times are shifted by the offset from UTC in force now, as Windows does, so two files whose
+// UTC times differ by a whole number of days store the same time of day even when one lies
+// in summer time and the other does not; dates MS-DOS time cannot hold go to its ends.
+TEST_F(BuildWalkTest, TimesUseTheOffsetInForceNowAndStayWithinWhatDosTimeHolds) {
+  const char* zone = std::getenv("TZ");
+  const std::string saved = zone ? zone : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  struct File {
+    const char* name;
+    time_t utc;
+  };
+  const File files[] = {{"june", 1750000000 - 1750000000 % 86400 + 45930},   // 2025-06-15 12:45:30 UTC
+                        {"january", 1736899200 + 45930},                      // 2025-01-15 12:45:30 UTC
+                        {"early", 86400 * 365},                               // 1971
+                        {"late", 4354819200}};                                // 2108-01-01
+  for (const File& f : files) {
+    Write(f.name, "t");
+    struct timeval times[2] = {{f.utc, 0}, {f.utc, 0}};
+    ASSERT_EQ(utimes((src_ + "/" + f.name).c_str(), times), 0);
+  }
+  const time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  const BuildOutcome outcome = Build("june");
+  if (zone) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(outcome, BuildOutcome::Built);
+
+  const auto m = ReadEntries(ReadBytes(target_)).ByName();
+  const uint32_t dayTime = (12 + local.tm_gmtoff / 3600) << 11 | 45 << 5 | 15;
+  EXPECT_EQ(m.at("june").time & 0xFFFF, static_cast<int32_t>(dayTime));
+  EXPECT_EQ(m.at("january").time & 0xFFFF, static_cast<int32_t>(dayTime));
+  EXPECT_EQ(static_cast<uint32_t>(m.at("june").time) >> 16, (45u << 9) | (6u << 5) | 15u);
+  EXPECT_EQ(static_cast<uint32_t>(m.at("early").time), (1u << 21) | (1u << 16)) << "1980-01-01 00:00:00";
+  EXPECT_EQ(static_cast<uint32_t>(m.at("late").time), 0xFF9FBF7Du) << "2107-12-31 23:59:58";
+}

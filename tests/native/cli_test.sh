@@ -17,8 +17,18 @@ check "the launch mark is on bin\\setup.exe" '"$inspect" list "$tmp/out/sfx.exe"
 check "a missing source is rejected with status 1" '[ $rc -eq 1 ] && grep -q "Source directory does not exist: $tmp/nowhere/" "$tmp/err" && [ ! -e "$tmp/x.exe" ]'
 
 echo keep > "$tmp/keep.exe"
-"$kesdra" -c "$tmp/src" bin/setup.exe "$tmp/keep.exe" </dev/null 2>/dev/null; rc=$?
-check "an existing target is kept when nobody can confirm, status 0" '[ $rc -eq 0 ] && [ "$(cat "$tmp/keep.exe")" = keep ]'
+"$kesdra" -c "$tmp/src" bin/setup.exe "$tmp/keep.exe" </dev/null 2>"$tmp/err"; rc=$?
+check "an existing target nobody can confirm is kept, said so, status 1" \
+  '[ $rc -eq 1 ] && [ "$(cat "$tmp/keep.exe")" = keep ] && grep -q "Target file already exists Overwrite?" "$tmp/err" && grep -q "nothing was written" "$tmp/err"'
+
+"$kesdra" -o "" "$tmp/src" bin/setup.exe "$tmp/empty.exe" >"$tmp/stdout" 2>"$tmp/err"; rc=$?
+check "an empty positional argument prints the usage on standard error, status 2" \
+  '[ $rc -eq 2 ] && [ ! -s "$tmp/stdout" ] && grep -q "^kesdra \[-o\]" "$tmp/err" && [ ! -e "$tmp/empty.exe" ]'
+
+ln -s loop "$tmp/loop"
+"$kesdra" -o -c "$tmp/src" bin/setup.exe "$tmp/loop/out.exe" </dev/null 2>"$tmp/err"; rc=$?
+check "an error outside the runtime's table carries the system's text and the path" \
+  '[ $rc -eq 1 ] && grep -q "Too many levels of symbolic links: $tmp/loop/out.exe" "$tmp/err"'
 
 "$kesdra" "$tmp/src" >"$tmp/usage"; rc=$?
 check "fewer than three positionals print the usage" '[ $rc -eq 0 ] && grep -q "^kesdra \[-o\] \[-c\] \[-h\]" "$tmp/usage"'

@@ -25,6 +25,45 @@ TEST(Paths, DirectoryPartKeepsOnlyRootDelimiters) {
   EXPECT_EQ(DirectoryPartOf("out.exe"), "");
 }
 
+TEST(Paths, WindowsRulesKeepRootsAndDriveColons) {
+  EXPECT_EQ(WithTrailingDelimiter("C:\\src", kWindowsPathRules), "C:\\src\\");
+  EXPECT_EQ(WithTrailingDelimiter("C:\\", kWindowsPathRules), "C:\\");
+  EXPECT_EQ(WithTrailingDelimiter("/src", kWindowsPathRules), "/src\\");
+  EXPECT_EQ(DirectoryPartOf("C:\\dist\\out.exe", kWindowsPathRules), "C:\\dist");
+  EXPECT_EQ(DirectoryPartOf("C:\\out.exe", kWindowsPathRules), "C:\\");
+  EXPECT_EQ(DirectoryPartOf("C:out.exe", kWindowsPathRules), "C:");
+  EXPECT_EQ(DirectoryPartOf("\\\\server\\share\\out.exe", kWindowsPathRules), "\\\\server\\share");
+  EXPECT_EQ(DirectoryPartOf("out.exe", kWindowsPathRules), "");
+  EXPECT_EQ(DirectoryPartOf("a/b.exe", kWindowsPathRules), "") << "\"/\" is a name character under these rules";
+}
+
+// A disk that has only its roots and records which folders it was asked to make.
+struct FolderRecorder : FileSystem {
+  std::vector<std::string> made;
+  bool ListDirectory(const std::string&, const std::function<void(const ListedEntry&)>&) override { return false; }
+  bool DirExists(const std::string& path) override {
+    for (const std::string& m : made)
+      if (m == path) return true;
+    return false;
+  }
+  bool FileExists(const std::string&) override { return false; }
+  bool CreateOneDirectory(const std::string& path) override {
+    made.push_back(path);
+    return true;
+  }
+  int Open(const std::string&, OpenMode, std::unique_ptr<File>*) override { return kErrFileNotFound; }
+};
+
+TEST(Paths, CreateDirTreeUnderWindowsRulesStartsBelowTheRoot) {
+  FolderRecorder disk;
+  EXPECT_TRUE(CreateDirTree("C:\\dist\\v1\\", disk, kWindowsPathRules));
+  EXPECT_EQ(disk.made, (std::vector<std::string>{"C:\\dist", "C:\\dist\\v1"}));
+  disk.made.clear();
+  EXPECT_TRUE(CreateDirTree("C:\\", disk, kWindowsPathRules));
+  EXPECT_TRUE(CreateDirTree("/opt/dist", disk, kPosixPathRules));
+  EXPECT_EQ(disk.made, (std::vector<std::string>{"/opt", "/opt/dist"}));
+}
+
 TEST(Paths, MajorMinorVersion) {
   EXPECT_EQ(MajorMinorVersion("2.5.0.7"), "2.5");
   EXPECT_EQ(MajorMinorVersion("2.5"), "2.5");
@@ -37,7 +76,7 @@ TEST(Paths, CreateDirTreeCreatesEveryMissingLevel) {
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string root = tmpl;
   EXPECT_TRUE(CreateDirTree(root + "/a/b/c/"));
-  EXPECT_TRUE(DirExists(root + "/a/b/c"));
+  EXPECT_TRUE(NativeFileSystem().DirExists(root + "/a/b/c"));
   EXPECT_TRUE(CreateDirTree(root + "/a/b"));  // already there
   EXPECT_THROW(CreateDirTree(""), InOutError);
   std::system(("rm -rf " + root).c_str());

@@ -7,7 +7,7 @@ add_executable(native_tests
   tests/native/paths_test.cpp
   tests/native/build_sfx_test.cpp
   tests/native/build_sfx_walk_test.cpp)
-target_link_libraries(native_tests PRIVATE kesdra_core GTest::gtest_main)
+target_link_libraries(native_tests PRIVATE kesdra_builder GTest::gtest_main)
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
 
 # The PE resource reader and writer, and the transfers built on them.
@@ -15,7 +15,7 @@ add_executable(pe_tests
   tests/native/pe_reader_test.cpp
   tests/native/pe_writer_test.cpp
   tests/native/pe_transfer_test.cpp)
-target_link_libraries(pe_tests PRIVATE kesdra_core GTest::gtest_main)
+target_link_libraries(pe_tests PRIVATE kesdra_builder GTest::gtest_main)
 gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
 
 # The payload reader, kesdra-inspect and the stub's portable pieces.
@@ -26,17 +26,17 @@ add_executable(stub_tests
   tests/native/stub_size_text_test.cpp
   tests/native/translations_test.cpp
   stub/u_translations.cpp)
-target_link_libraries(stub_tests PRIVATE kesdra_inspect GTest::gtest_main)
+target_link_libraries(stub_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
 gtest_discover_tests(stub_tests DISCOVERY_TIMEOUT 60)
 
 # Texts composed by the Windows front end and the remembered-settings value rule.
 add_executable(ui_text_tests tests/native/ui_text_test.cpp)
-target_link_libraries(ui_text_tests PRIVATE kesdra_core GTest::gtest_main)
+target_link_libraries(ui_text_tests PRIVATE kesdra_builder GTest::gtest_main)
 gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
 
 # A produced file carrying a real program's resources, signed afterwards.
 add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
-target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect GTest::gtest_main)
+target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
 target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}")
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 

@@ -4,54 +4,19 @@
 #include <map>
 
 #include "harness.h"
+#include "tests/common/produced_file.h"
 
 using namespace harness;
 
 namespace {
 
-uint32_t Le(const std::string& s, size_t at, int width) {
-  uint32_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s.at(at + i));
-  return v;
-}
-
-// Where the payload begins: the end of the last section's raw data, read from the PE headers.
-size_t PayloadStart(const std::string& file) {
-  const size_t pe = Le(file, 0x3C, 4);
-  EXPECT_EQ(file.substr(pe, 4), std::string("PE\0\0", 4));
-  const size_t sections = Le(file, pe + 6, 2), optSize = Le(file, pe + 20, 2);
-  size_t end = 0;
-  for (size_t i = 0; i < sections; ++i) {
-    const size_t at = pe + 24 + optSize + 40 * i;
-    const size_t rawSize = Le(file, at + 16, 4), rawPtr = Le(file, at + 20, 4);
-    if (rawSize > 0 && rawPtr + rawSize > end) end = rawPtr + rawSize;
-  }
-  return end;
-}
-
-struct Entry {
-  int launch;
-  std::string data;
-  uint32_t attr;
-};
-
-std::map<std::string, Entry> ParsePayload(const std::string& file) {
-  std::map<std::string, Entry> entries;
-  size_t at = PayloadStart(file);
-  EXPECT_EQ(file.at(at), 10);
-  at += 11;
-  for (;;) {
-    const uint32_t nameLen = Le(file, at + 1, 4), size = Le(file, at + 5, 4);
-    const uint32_t time = Le(file, at + 9, 4), attr = Le(file, at + 13, 4);
-    if (!nameLen && !size && !time && !attr) {
-      EXPECT_EQ(at + 17, file.size());
-      break;
-    }
-    const std::string name = file.substr(at + 17, nameLen);
-    entries[name] = {file.at(at), file.substr(at + 17 + nameLen, size), attr};
-    at += 17 + nameLen + size + 4;
-  }
-  return entries;
+std::map<std::string, produced::Entry> ParsePayload(const std::string& file) {
+  const produced::Payload p = produced::Parse(file, produced::PayloadStart(file));
+  EXPECT_EQ(p.idCount, 10);
+  EXPECT_TRUE(p.ended);
+  EXPECT_TRUE(p.ChecksumsMatch());
+  EXPECT_EQ(p.end, file.size());
+  return p.ByName();
 }
 
 class HiddenBuild : public ::testing::Test {
@@ -106,4 +71,28 @@ TEST_F(HiddenBuild, FewerThanThreePositionalsEndAtOnce) {
   const RunResult r = Kesdra("-h " + Quote(dir_ + "src") + " setup.exe");
   EXPECT_EQ(r.exitCode, 0u);
   EXPECT_TRUE(r.boxes.empty());
+}
+
+// A folder whose path passes what Windows allows would be left out without a word by the
+// listing: the build says so instead, before the target exists.
+TEST_F(HiddenBuild, APathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  std::wstring deep = L"\\\\?\\";
+  for (char c : dir_ + "src") deep += static_cast<wchar_t>(c);
+  for (int level = 0; level < 18; ++level) {
+    deep += L"\\level-of-fifteen";
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  HANDLE file = CreateFileW((deep + L"\\deep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+
+  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
+  EXPECT_EQ(r.boxes[0].caption, "Error");
+  EXPECT_NE(r.boxes[0].text.find("is longer than the 259 characters Windows allows"), std::string::npos)
+      << r.boxes[0].text;
+  EXPECT_NE(r.boxes[0].text.find(dir_ + "src\\level-of-fifteen\\"), std::string::npos) << r.boxes[0].text;
+  EXPECT_EQ(r.exitCode, 1u);
+  EXPECT_FALSE(Exists(dir_ + "sfx.exe"));
 }

@@ -182,16 +182,6 @@ TEST_F(PeResourcesTest, FailedTransferLeavesTheStubAlone) {
   EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
 }
 
-TEST_F(PeResourcesTest, ChecksumOfAProducedFileIsTheSystems) {
-  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
-  ASSERT_TRUE(TransferIcons(kWine64 + "notepad.exe", target));
-  std::string bytes = ReadFile(target);
-  bytes.append(11 + 17 + 1, '\x5A');  // a payload of odd length
-  WriteFile(target, bytes);
-  ASSERT_TRUE(UpdateImageChecksum(target));
-  ExpectChecksumAsSystem(target);
-}
-
 // The fixtures: executables made with windres next to this test, one layout each.
 class FixtureTest : public PeResourcesTest {
  protected:

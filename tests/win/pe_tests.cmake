@@ -13,4 +13,4 @@ add_executable(fixture_no_resources tests/win/pe_fixtures/fixture_main.cpp)
 target_link_libraries(fixture_no_resources PRIVATE ${KESDRA_STATIC_LINK})
 
 kesdra_add_win_test(win_pe_resources_test SOURCES tests/win/pe_resources_test.cpp
-  LIBS kesdra_core imagehlp version shell32 DEPENDS sfxhead kesdra ${PE_FIXTURES} fixture_no_resources)
+  LIBS kesdra_builder imagehlp version shell32 DEPENDS sfxhead kesdra ${PE_FIXTURES} fixture_no_resources)

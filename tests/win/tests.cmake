@@ -42,6 +42,14 @@ kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payl
 
 include(tests/win/pe_tests.cmake)
 
+# The Linux builder of the native build beside this one and this Windows builder on one tree.
+if(KESDRA_NATIVE_DIR)
+  add_test(NAME win_builder_parity
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/win/parity_test.sh ${KESDRA_WINE_RUN} $<TARGET_FILE:kesdra>
+                   ${KESDRA_NATIVE_DIR}/kesdra ${KESDRA_NATIVE_DIR}/kesdra-inspect)
+  set_tests_properties(win_builder_parity PROPERTIES TIMEOUT 600)
+endif()
+
 # The stub's progress window, once as the prefix is set up and once with a German system.
 kesdra_add_win_test(win_stub_window_test SOURCES tests/win/stub_window_test.cpp stub/u_translations.cpp
                     DEPENDS sfxhead)

@@ -1,9 +1,6 @@
 # The portable payload reader (also compiled into the stub) and kesdra-inspect, which lists,
 # verifies and safely unpacks produced files without running them.
-add_library(kesdra_container STATIC container/payload_reader.cpp)
-target_include_directories(kesdra_container PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(kesdra_container PUBLIC kesdra_core)
 add_library(kesdra_inspect STATIC tools/inspect/inspect.cpp)
-target_link_libraries(kesdra_inspect PUBLIC kesdra_container)
+target_link_libraries(kesdra_inspect PUBLIC kesdra_container kesdra_platform)
 add_executable(kesdra-inspect tools/inspect/inspect_main.cpp)
 target_link_libraries(kesdra-inspect PRIVATE kesdra_inspect)

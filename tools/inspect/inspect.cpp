@@ -1,6 +1,10 @@
 #include "tools/inspect/inspect.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,17 +15,7 @@
 #include <sstream>
 
 #include "container/payload_reader.h"
-
-#ifdef _WIN32
-#include <direct.h>
-#define fseeko _fseeki64
-#define ftello _ftelli64
-#else
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/time.h>
-#include <unistd.h>
-#endif
+#include "platform/fs.h"
 
 namespace {
 
@@ -52,31 +46,25 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 class ProducedFile {
  public:
   bool Open(const std::string& path, std::string* error) {
-    file_.reset(std::fopen(path.c_str(), "rb"));
-    if (!file_ || fseeko(file_.get(), 0, SEEK_END) != 0) {
-      *error = path + ": " + std::strerror(errno);
+    int64_t size = 0;
+    int err = NativeFileSystem().Open(path, OpenMode::Read, &file_);
+    if (err == kErrNone) err = file_->GetSize(&size);
+    if (err != kErrNone) {
+      *error = path + ": " + InOutErrorText(err);
       return false;
     }
-    source_.context = this;
+    source_.context = file_.get();
     source_.readAt = &ProducedFile::ReadAt;
-    source_.size = ftello(file_.get());
+    source_.size = size;
     return true;
   }
   const PayloadSource& source() const { return source_; }
 
  private:
-  // Reads that follow each other need no seek: a seek would throw away stdio's buffer, and
-  // extraction reads the payload front to back.
   static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
-    auto* self = static_cast<ProducedFile*>(context);
-    FILE* f = self->file_.get();
-    if (pos != self->position_ && fseeko(f, pos, SEEK_SET) != 0) return false;
-    const bool ok = std::fread(buffer, 1, count, f) == static_cast<size_t>(count);
-    self->position_ = ok ? pos + count : -1;
-    return ok;
+    return static_cast<File*>(context)->ReadAt(pos, buffer, count) == kErrNone;
   }
-  FilePtr file_;
-  int64_t position_ = -1;
+  std::unique_ptr<File> file_;
   PayloadSource source_{};
 };
 
@@ -145,10 +133,10 @@ std::string DosTimeText(int32_t dosTime) {
 
 std::string AttrText(uint32_t attr) {
   std::string text;
-  text += attr & 0x01 ? 'R' : '-';
-  text += attr & 0x02 ? 'H' : '-';
-  text += attr & 0x04 ? 'S' : '-';
-  text += attr & 0x20 ? 'A' : '-';
+  text += attr & kAttrReadOnly ? 'R' : '-';
+  text += attr & kAttrHidden ? 'H' : '-';
+  text += attr & kAttrSystem ? 'S' : '-';
+  text += attr & kAttrArchive ? 'A' : '-';
   return text;
 }
 
@@ -206,47 +194,6 @@ std::string HostPath(const std::string& dir, const std::string& storedName) {
   return path;
 }
 
-#ifdef _WIN32
-// Creates the folders above `path`. Entries of one folder come together, so the caller keeps
-// the folder of the previous entry in `lastFolder` and it is not asked for again.
-bool MakeDirs(const std::string& path, std::string* lastFolder) {
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  if (folder == *lastFolder) return true;
-  *lastFolder = folder;
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (path[i] != '/') continue;
-#ifdef _WIN32
-    _mkdir(path.substr(0, i).c_str());
-#else
-    mkdir(path.substr(0, i).c_str(), 0777);
-#endif
-  }
-  return true;
-}
-
-void SetModifiedTime(const std::string& path, int32_t dosTime) {
-#ifndef _WIN32
-  const uint32_t t = static_cast<uint32_t>(dosTime);
-  std::tm tm{};
-  tm.tm_year = 80 + static_cast<int>(t >> 25);
-  tm.tm_mon = static_cast<int>((t >> 21) & 15) - 1;
-  tm.tm_mday = static_cast<int>((t >> 16) & 31);
-  tm.tm_hour = static_cast<int>((t >> 11) & 31);
-  tm.tm_min = static_cast<int>((t >> 5) & 63);
-  tm.tm_sec = static_cast<int>(t & 31) * 2;
-  tm.tm_isdst = -1;
-  const time_t when = std::mktime(&tm);
-  if (when == static_cast<time_t>(-1)) return;
-  struct timeval times[2] = {{when, 0}, {when, 0}};
-  utimes(path.c_str(), times);
-#else
-  (void)path;
-  (void)dosTime;
-#endif
-}
-#endif
-
-#ifndef _WIN32
 // The produced file mapped whole: the check walk and the extraction then read memory, and
 // the kernel reads each page of the file once, in large pieces, with no seek.
 class MappedFile {
@@ -364,29 +311,6 @@ int Extract(const std::string& path, const std::string& dir, std::ostream& out, 
   out << listing;
   return kInspectOk;
 }
-#else
-int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
-  ProducedFile file;
-  Payload payload;
-  // The walk has checked every name before anything is written.
-  if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
-  std::string lastFolder;
-  for (const Entry& e : payload.entries) {
-    const std::string target = HostPath(dir, e.name);
-    MakeDirs(target, &lastFolder);
-    FilePtr output(std::fopen(target.c_str(), "wb"));
-    if (!output) return Fail(err, target, std::strerror(errno));
-    const PayloadFault fault = ReadEntryData(file.source(), e, [&](const unsigned char* data, int32_t n) {
-      return std::fwrite(data, 1, n, output.get()) == static_cast<size_t>(n);
-    });
-    if (fault != kFaultNone) return Fail(err, path, std::string(FaultText(fault)) + " (" + e.name + ")");
-    if (std::fclose(output.release()) != 0) return Fail(err, target, std::strerror(errno));
-    SetModifiedTime(target, e.header.Time);
-    out << target << '\n';
-  }
-  return kInspectOk;
-}
-#endif
 
 int Usage(std::ostream& err) {
   err << "Usage: kesdra-inspect list|verify <file>\n"

@@ -16,7 +16,7 @@ target_link_libraries(win_ui_shot PRIVATE win_ui_driver ${KESDRA_STATIC_LINK})
 # The message boxes in process, answered by a watcher thread.
 add_executable(win_messagebox_test tests/win/messagebox_test.cpp uikit/messageboxes_win32.cpp
   uikit/application_win32.cpp uikit/u_captions.cpp)
-target_link_libraries(win_messagebox_test PRIVATE win_ui_driver kesdra_core gtest gtest_main ${KESDRA_STATIC_LINK})
+target_link_libraries(win_messagebox_test PRIVATE win_ui_driver kesdra_uikit gtest gtest_main ${KESDRA_STATIC_LINK})
 add_test(NAME win_messagebox_test
          COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_messagebox_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -24,7 +24,7 @@ set_tests_properties(win_messagebox_test PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 
 # Version, shell and folder-browser utilities in process.
 add_executable(win_shell_test tests/win/shell_test.cpp uikit/shell_win32.cpp uikit/application_win32.cpp)
-target_link_libraries(win_shell_test PRIVATE win_ui_driver win_harness kesdra_core gtest gtest_main version shell32
+target_link_libraries(win_shell_test PRIVATE win_ui_driver win_harness kesdra_uikit gtest gtest_main version shell32
   ole32 ${KESDRA_STATIC_LINK})
 add_dependencies(win_shell_test kesdra)
 add_test(NAME win_shell_test

@@ -1,17 +1,10 @@
-// Message boxes as terminal lines: errors on standard error, information on standard
-// output, questions asked on the terminal (No when nobody can answer).
+#include "builder/terminal_host.h"
+
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 
-#include "messageboxes.h"
-
-namespace {
-
-// One terminal line from a box's text: a blank line between parts becomes ": ", a single
-// line break a blank.
 std::string AsTerminalText(const std::string& message) {
   std::string out;
   for (size_t i = 0; i < message.size();) {
@@ -26,14 +19,23 @@ std::string AsTerminalText(const std::string& message) {
   return out;
 }
 
-}  // namespace
+void TerminalHost::ShowError(const std::string& message) {
+  Clear();
+  std::cerr << "kesdra: error: " << AsTerminalText(message) << std::endl;
+}
 
-void ShowError(const std::string& message) { std::cerr << "kesdra: error: " << AsTerminalText(message) << std::endl; }
+void TerminalHost::ShowInfo(const std::string& message) {
+  Clear();
+  std::cout << AsTerminalText(message) << std::endl;
+}
 
-void ShowInfo(const std::string& message) { std::cout << AsTerminalText(message) << std::endl; }
-
-bool AskYesNo(const std::string& message, bool defaultYes) {
-  if (!isatty(STDIN_FILENO)) return false;
+bool TerminalHost::AskYesNo(const std::string& message, bool defaultYes) {
+  Clear();
+  if (!isatty(STDIN_FILENO)) {
+    unanswered_ = true;
+    std::cerr << "kesdra: " << AsTerminalText(message) << " No terminal to answer: nothing was written" << std::endl;
+    return false;
+  }
   std::cerr << AsTerminalText(message) << (defaultYes ? " [Y/n] " : " [y/N] ") << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;

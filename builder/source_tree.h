@@ -1,0 +1,30 @@
+// The source tree as one listing taken before anything is written, and the checks that keep
+// a build from writing a file that could not work: names the container cannot store or
+// Windows cannot create, names that differ only in letter case, paths too long for Windows,
+// and sizes past the container's signed 32-bit limit.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+
+struct SourceFile {
+  std::string path;        // in the platform's form, to open
+  std::string storedName;  // relative, "\"-separated, as the produced file stores it
+  ListedEntry listed;      // size, time, attributes and identity as the listing gave them
+};
+
+struct SourceTree {
+  std::vector<SourceFile> files;  // depth-first, each folder in listing order
+  std::string refusal;            // why no working file can be built from it; empty when one can
+};
+
+// Lists `sourceDir` (which ends in a delimiter) with its subfolders; a folder that cannot be
+// listed contributes nothing. `fixedBytes` is what the produced file holds besides the
+// entries (the stub image, the identifier and the end record). `afterFolder` runs once a
+// folder has been listed.
+SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
+                          const std::function<void()>& afterFolder);

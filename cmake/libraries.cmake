@@ -22,7 +22,7 @@ endif()
 add_library(kesdra_shared STATIC shared/u_shared.cpp shared/u_packed.cpp)
 target_include_directories(kesdra_shared PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_library(kesdra_container STATIC container/payload_reader.cpp container/packed_reader.cpp
+add_library(kesdra_container STATIC container/payload_reader.cpp container/packed_reader.cpp container/stored_name.cpp
             ${LZMA_SDK_DIR}/LzmaDec.c)
 target_link_libraries(kesdra_container PUBLIC kesdra_shared)
 target_compile_options(kesdra_container PRIVATE $<$<COMPILE_LANGUAGE:C>:-w>)

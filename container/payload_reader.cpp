@@ -27,15 +27,6 @@ bool ReadDword(const PayloadSource& src, int64_t pos, uint32_t* value) {
 
 bool IsHexDigitUpper(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
-// Characters Windows refuses in a file name, besides the separators.
-bool IsRefusedNameChar(unsigned char c) {
-  return c < 32 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*' || c == '/';
-}
-
-bool IsDotComponent(const char* start, int32_t length) {
-  return (length == 1 && start[0] == '.') || (length == 2 && start[0] == '.' && start[1] == '.');
-}
-
 }  // namespace
 
 PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
@@ -84,25 +75,6 @@ PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* i
   return kFaultNone;
 }
 
-bool IsSafeStoredName(const char* name, int32_t length, LeadByteTest isLeadByte) {
-  if (length <= 0) return false;
-  int32_t componentStart = 0;
-  for (int32_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c == '\\') {
-      if (i == componentStart || IsDotComponent(name + componentStart, i - componentStart)) return false;
-      componentStart = i + 1;
-    } else if (IsRefusedNameChar(c)) {
-      return false;
-    } else if (isLeadByte && isLeadByte(c)) {
-      // A double-byte character: its trail byte may look like a backslash but is not one.
-      if (i + 1 >= length || name[i + 1] == 0) return false;
-      ++i;
-    }
-  }
-  return componentStart < length && !IsDotComponent(name + componentStart, length - componentStart);
-}
-
 PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLeadByte, EntryHeader* header,
                        char* name, int32_t* next) {
   if (!ReadAt(src, pos, header, kEntryHeaderSize)) return kFaultRead;
@@ -118,7 +90,8 @@ PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLea
 }
 
 PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
-                         void (*onEntry)(void* context), void* context, int32_t* totalSize) {
+                         void (*onEntry)(void* context, const EntryHeader& header), void* context,
+                         int32_t* totalSize) {
   *totalSize = 0;
   int64_t total = 0;
   int32_t pos = start + kPayloadIdSize;
@@ -135,7 +108,7 @@ PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest i
     total += header.Size;
     if (total > kMaxPosition) return kFaultTooLarge;
     pos = next;
-    if (onEntry) onEntry(context);
+    if (onEntry) onEntry(context, header);
   }
   *totalSize = static_cast<int32_t>(total);
   if (total == 0) return kFaultNoData;

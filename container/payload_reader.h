@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "container/stored_name.h"
 #include "shared/u_shared.h"
 
 // What went wrong; kFaultNone is success. kFaultRead means the source failed to read (its
@@ -40,8 +41,6 @@ struct PayloadSource {
   int64_t size;
 };
 
-typedef bool (*LeadByteTest)(unsigned char c);
-
 // Largest end of section raw data in the PE section table (0 when there is no "PE" header),
 // read exactly as the stub always has: a 16-bit new-header offset after "MZ", else offset 2.
 PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start);
@@ -56,14 +55,12 @@ PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLea
                        char* name, int32_t* next);
 
 // The header-only walk before anything is written: every header and name is read and
-// checked, sizes are totalled. `onEntry` (may be null) runs after each real entry.
+// checked, sizes are totalled. `onEntry` (may be null) runs after each real entry, with its
+// header.
 // `nameScratch` needs room for kMaxStoredNameLen bytes.
 PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
-                         void (*onEntry)(void* context), void* context, int32_t* totalSize);
-
-// A stored name the unpacker may append to its folder: relative, backslash-separated, no
-// empty, "." or ".." component, and no character Windows refuses in a file name.
-bool IsSafeStoredName(const char* name, int32_t length, LeadByteTest isLeadByte);
+                         void (*onEntry)(void* context, const EntryHeader& header), void* context,
+                         int32_t* totalSize);
 
 // Reads a little-endian 32-bit value from stored bytes.
 inline uint32_t LoadLe32(const unsigned char* p) {

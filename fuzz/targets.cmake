@@ -1,5 +1,5 @@
 # One line per fuzz target: kesdra_fuzz_target(fuzz_<name> ${ROOT}/fuzz/fuzz_<name>.cpp <sources under ${ROOT}>)
-kesdra_fuzz_target(fuzz_payload ${ROOT}/fuzz/fuzz_payload.cpp ${ROOT}/container/payload_reader.cpp ${ROOT}/shared/u_shared.cpp)
+kesdra_fuzz_target(fuzz_payload ${ROOT}/fuzz/fuzz_payload.cpp ${ROOT}/container/payload_reader.cpp ${ROOT}/container/stored_name.cpp ${ROOT}/shared/u_shared.cpp)
 set(PE_SOURCES ${ROOT}/pe/pe_checksum.cpp ${ROOT}/pe/pe_image.cpp ${ROOT}/pe/pe_resources.cpp
     ${ROOT}/platform/fs_common.cpp ${ROOT}/platform/fs_posix.cpp ${ROOT}/platform/cp1252.cpp)
 kesdra_fuzz_target(fuzz_pe_reader ${ROOT}/fuzz/fuzz_pe_reader.cpp ${PE_SOURCES})

@@ -106,13 +106,3 @@ std::u16string NtfsOrderKey(const std::string& ansi) {
   }
   return key;
 }
-
-bool IsRefusedNameChar(unsigned char c) {
-  if (c < 32) return true;
-  switch (c) {
-    case '<': case '>': case ':': case '"': case '/': case '\\': case '|': case '?': case '*':
-      return true;
-    default:
-      return false;
-  }
-}

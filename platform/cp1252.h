@@ -13,5 +13,3 @@ std::string Cp1252Upper(std::string text);
 // upper-cased, compared ordinally. Windows lists folders in this order, so sorting by it
 // makes a Linux build list a tree as a Windows build of the same tree does.
 std::u16string NtfsOrderKey(const std::string& ansi);
-// A character Windows refuses in a file name component: codes below 32 and <>:"/\|?*.
-bool IsRefusedNameChar(unsigned char c);

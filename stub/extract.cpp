@@ -7,9 +7,27 @@
 
 namespace {
 
+// A link (symbolic link, junction: a reparse point) where the stub would write is refused:
+// the extraction folder has a name anyone can predict, so one could be planted there.
+constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+
 char g_tempDir[MAX_PATH + 2];
 char g_entryName[kMaxStoredNameLen];
-char g_fullPath[MAX_PATH + 2 + kMaxStoredNameLen];  // ExtractDir + stored name
+// ExtractDir + stored name + zero. No Windows path is longer than kMaxStoredNameLen, so a
+// longer one is refused before anything is written.
+char g_fullPath[kMaxStoredNameLen + 1];
+
+// The folder of the previous entry: entries of one folder come together, so folders are
+// created when the folder changes, each level once. g_freshFrom is the length of the
+// shortest level of g_folder that this run created (0: none); below it nothing can exist
+// that the stub did not write itself.
+char g_folder[sizeof(g_fullPath)];
+int32_t g_folderLength = 0;
+int32_t g_freshFrom = 0;
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
 
 // Creates every missing folder along `path` up to its last backslash; results are ignored:
 // a folder that cannot be made shows up as the failure to create the file in it.
@@ -36,7 +54,48 @@ void ReadOwn(int64_t pos, void* buffer, int32_t count) {
   if (!OwnSource.readAt(OwnSource.context, pos, buffer, count)) QuitOnPayloadFault(kFaultRead);
 }
 
-HANDLE CreateEntryFile(const char* path) {
+// Creates one folder; true when it is new. One that exists already must not be a link.
+bool MakeFolder(const char* path) {
+  if (CreateDirectoryA(path, nullptr)) return true;
+  if (IsLink(GetFileAttributesA(path))) QuitStub(path, kLinkRefused);
+  return false;
+}
+
+// Creates the folders of `path` (an entry's full path) from the level where it leaves the
+// previous entry's folder.
+void MakeEntryFolder(char* path, int32_t folderLength) {
+  int32_t common = ExtractDir.length;
+  for (int32_t i = common; i < folderLength && i < g_folderLength && path[i] == g_folder[i]; ++i) {
+    if (path[i] == '\\') common = i + 1;
+  }
+  if (common == folderLength && common == g_folderLength) return;
+  if (g_freshFrom > common) g_freshFrom = 0;
+  for (int32_t i = common; i < folderLength; ++i) {
+    if (IsLeadByteAnsi(static_cast<unsigned char>(path[i])) && i + 1 < folderLength) {
+      ++i;
+    } else if (path[i] == '\\') {
+      path[i] = 0;
+      if (MakeFolder(path) && g_freshFrom == 0) g_freshFrom = i + 1;
+      path[i] = '\\';
+    }
+  }
+  for (int32_t i = 0; i < folderLength; ++i) g_folder[i] = path[i];
+  g_folderLength = folderLength;
+}
+
+// Length of the folder part of `path`, up to and including its last backslash.
+int32_t FolderLength(const char* path, int32_t length) {
+  int32_t folder = 0;
+  for (int32_t i = 0; i < length; ++i) {
+    if (IsLeadByteAnsi(static_cast<unsigned char>(path[i])) && i + 1 < length) ++i;
+    else if (path[i] == '\\') folder = i + 1;
+  }
+  return folder;
+}
+
+HANDLE CreateEntryFile(const char* path, bool inFreshFolder) {
+  // In a folder that existed before, the file to be replaced may be a planted link.
+  if (!inFreshFolder && IsLink(GetFileAttributesA(path))) QuitStub(path, kLinkRefused);
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) QuitStub(path, FailureCode(ERROR_CANNOT_MAKE));
@@ -70,8 +129,13 @@ void SetEntryTime(HANDLE file, int32_t dosTime) {
     SetFileTime(file, nullptr, nullptr, &utc);
 }
 
+bool FullPathFits(int32_t nameLen) {
+  return static_cast<int64_t>(ExtractDir.length) + nameLen < static_cast<int64_t>(sizeof(g_fullPath));
+}
+
 // Forms the full path of an entry: ExtractDir followed by the stored name, byte for byte.
 void FormFullPath(const char* name, int32_t nameLen) {
+  if (!FullPathFits(nameLen)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
   int32_t n = 0;
   for (int32_t i = 0; i < ExtractDir.length; ++i) g_fullPath[n++] = ExtractDir.text[i];
   for (int32_t i = 0; i < nameLen; ++i) g_fullPath[n++] = name[i];
@@ -88,8 +152,9 @@ void ExtractEntry(const EntryHeader& header, int32_t pos) {
   // Listed before the file is created, so a file that fails later is still registered.
   StrAppendZ(&UnpackedList, g_fullPath);
   StrAppendChar(&UnpackedList, '\r');
-  CreateFolderPart(g_fullPath);
-  HANDLE file = CreateEntryFile(g_fullPath);
+  const int32_t folderLength = FolderLength(g_fullPath, ExtractDir.length + header.NameLen);
+  MakeEntryFolder(g_fullPath, folderLength);
+  HANDLE file = CreateEntryFile(g_fullPath, g_freshFrom != 0 && g_freshFrom <= folderLength);
   const int64_t dataPos = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
   checksum = CopyEntryData(file, g_fullPath, dataPos, header.Size, checksum);
   unsigned char stored[4];
@@ -97,8 +162,9 @@ void ExtractEntry(const EntryHeader& header, int32_t pos) {
   if (LoadLe32(stored) != checksum) QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
   SetEntryTime(file, header.Time);
   CloseHandle(file);
-  // After the close: a read-only, hidden or system attribute never stops the writing.
-  SetFileAttributesA(g_fullPath, header.Attr);
+  // After the close: a read-only, hidden or system attribute never stops the writing. A file
+  // just created or replaced has the archive attribute alone already.
+  if (static_cast<DWORD>(header.Attr) != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(g_fullPath, header.Attr);
 }
 
 }  // namespace
@@ -113,8 +179,9 @@ HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
   }
   StrAppendZ(&UnpackedList, g_fullPath);
   StrAppendChar(&UnpackedList, '\r');
-  CreateFolderPart(g_fullPath);
-  return CreateEntryFile(g_fullPath);
+  const int32_t folderLength = FolderLength(g_fullPath, ExtractDir.length + header.NameLen);
+  MakeEntryFolder(g_fullPath, folderLength);
+  return CreateEntryFile(g_fullPath, g_freshFrom != 0 && g_freshFrom <= folderLength);
 }
 
 void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
@@ -129,7 +196,7 @@ void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
 void EndEntryFile(HANDLE file, const EntryHeader& header) {
   SetEntryTime(file, header.Time);
   CloseHandle(file);
-  SetFileAttributesA(g_fullPath, header.Attr);
+  if (static_cast<DWORD>(header.Attr) != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(g_fullPath, header.Attr);
 }
 #endif
 
@@ -142,6 +209,7 @@ void MakeExtractDir() {
   StrAppendZ(&ExtractDir, "~sfx");
   StrAppend(&ExtractDir, Id.Chars, Id.Count);
   StrAppendChar(&ExtractDir, '\\');
+  if (!FullPathFits(LongestName)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
 }
 
 void CheckFreeSpace() {
@@ -166,8 +234,30 @@ void CheckFreeSpace() {
   QuitStub(line, ERROR_DISK_FULL);
 }
 
+namespace {
+
+// Creates the extraction folder; the levels of the temporary folder only when it is missing.
+void MakeExtractFolder() {
+  char* dir = ExtractDir.text;
+  const int32_t last = ExtractDir.length - 1;
+  dir[last] = 0;
+  bool fresh = CreateDirectoryA(dir, nullptr) != 0;
+  if (!fresh && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    dir[last] = '\\';
+    CreateFolderPart(dir);
+    dir[last] = 0;
+  }
+  if (!fresh && IsLink(GetFileAttributesA(dir))) QuitStub(dir, kLinkRefused);
+  dir[last] = '\\';
+  for (int32_t i = 0; i <= last; ++i) g_folder[i] = dir[i];
+  g_folderLength = ExtractDir.length;
+  g_freshFrom = fresh ? ExtractDir.length : 0;
+}
+
+}  // namespace
+
 void ExtractPayload() {
-  CreateFolderPart(ExtractDir.text);
+  MakeExtractFolder();
 #ifdef KESDRA_PACKED
   ExtractPackedPayload();
 #else

@@ -25,15 +25,6 @@ void EndEntry(void*, const EntryHeader& header) {
 
 }  // namespace
 
-// The LZMA decoder's memcpy (see stub.cmake). Volatile, so that this loop is not itself turned
-// back into a call of memcpy.
-extern "C" void* StubCopyBytes(void* to, const void* from, size_t count) {
-  volatile unsigned char* out = static_cast<volatile unsigned char*>(to);
-  const unsigned char* in = static_cast<const unsigned char*>(from);
-  while (count--) *out++ = *in++;
-  return to;
-}
-
 void CheckOwnPackedPayload() {
   if (!HasPackedMarker(OwnSource, PayloadStart)) QuitOnPayloadFault(kFaultNoPayload);
   const PayloadFault fault = CheckPackedPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);

@@ -12,6 +12,7 @@ PayloadSource OwnSource;
 int32_t PayloadStart = 0;
 PayloadId Id;
 int32_t TotalSize = 0;
+int32_t LongestName = 0;
 int32_t DoneSize = 0;
 StubString ExtractDir;
 StubString UnpackedList;
@@ -28,15 +29,57 @@ DWORD g_readError = 0;
 char g_walkName[kMaxStoredNameLen];
 #endif
 
-bool ReadOwnImage(void* /*context*/, int64_t pos, void* buffer, int32_t count) {
-  LARGE_INTEGER to;
-  to.QuadPart = pos;
-  DWORD got = 0;
-  if (!SetFilePointerEx(OwnImage, to, nullptr, FILE_BEGIN) || !ReadFile(OwnImage, buffer, count, &got, nullptr)) {
-    g_readError = GetLastError();
+// The walk and the extraction read the own file front to back, mostly in pieces of a few
+// bytes (headers, names, small files): they are served from one window, refilled by one
+// large read, and the file pointer is moved only where a read does not follow the last one.
+constexpr int32_t kReadWindowSize = 65536;
+unsigned char g_window[kReadWindowSize];
+int64_t g_windowPos = 0;  // file position of g_window[0]
+int32_t g_windowLength = 0;
+int64_t g_filePos;        // where the file pointer stands, when g_filePosKnown
+bool g_filePosKnown;      // zero-initialised like the rest: the stub carries no .data
+
+bool ReadDirect(int64_t pos, void* buffer, int32_t count, DWORD* got) {
+  if (!g_filePosKnown || pos != g_filePos) {
+    LARGE_INTEGER to;
+    to.QuadPart = pos;
+    g_filePosKnown = false;
+    if (!SetFilePointerEx(OwnImage, to, nullptr, FILE_BEGIN)) return false;
+  }
+  if (!ReadFile(OwnImage, buffer, count, got, nullptr)) {
+    g_filePosKnown = false;
     return false;
   }
-  return got == static_cast<DWORD>(count);
+  g_filePos = pos + *got;
+  g_filePosKnown = true;
+  return true;
+}
+
+bool ReadOwnImage(void* /*context*/, int64_t pos, void* buffer, int32_t count) {
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  while (count > 0) {
+    DWORD got = 0;
+    if (pos >= g_windowPos && pos < g_windowPos + g_windowLength) {
+      const int32_t offset = static_cast<int32_t>(pos - g_windowPos);
+      const int32_t n = g_windowLength - offset < count ? g_windowLength - offset : count;
+      StubCopyBytes(out, g_window + offset, n);
+      out += n;
+      pos += n;
+      count -= n;
+    } else if (count >= kReadWindowSize) {
+      if (!ReadDirect(pos, out, count, &got)) break;
+      return got == static_cast<DWORD>(count);
+    } else {
+      g_windowLength = 0;
+      if (!ReadDirect(pos, g_window, kReadWindowSize, &got)) break;
+      if (got == 0) return false;  // the file ends early
+      g_windowPos = pos;
+      g_windowLength = static_cast<int32_t>(got);
+    }
+  }
+  if (count == 0) return true;
+  g_readError = GetLastError();
+  return false;
 }
 
 void TrimSystemText(char* text) {
@@ -75,7 +118,10 @@ void PrepareOwnImage() {
 }
 
 #ifndef KESDRA_PACKED
-void OnWalkEntry(void* /*context*/) { PumpMessages(); }
+void OnWalkEntry(void* /*context*/, const EntryHeader& header) {
+  if (header.NameLen > LongestName) LongestName = header.NameLen;
+  PumpMessages();
+}
 #endif
 
 void LocateAndWalkPayload() {
@@ -123,7 +169,11 @@ void OpenOwnImage() {
 }
 
 extern "C" void __stdcall SfxEntry() {
-  GetModuleFileNameA(nullptr, OwnPath, sizeof(OwnPath));
+  // A path cut short at the buffer's end would name another file.
+  if (GetModuleFileNameA(nullptr, OwnPath, sizeof(OwnPath)) >= sizeof(OwnPath)) {
+    OwnPath[sizeof(OwnPath) - 1] = 0;
+    QuitStub(OwnPath, ERROR_FILENAME_EXCED_RANGE);
+  }
   SelectLanguage();
   CreateProgressWindow();
   PumpMessages();

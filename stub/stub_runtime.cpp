@@ -4,7 +4,7 @@
 
 void* StubAlloc(SIZE_T size) {
   void* p = HeapAlloc(GetProcessHeap(), 0, size);
-  if (!p) QuitStub("Out of memory", 1);
+  if (!p) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   return p;
 }
 
@@ -16,7 +16,7 @@ int32_t StrLen(const char* text) {
 
 static void StrReserve(StubString* s, int32_t needed) {
   if (needed < s->capacity) return;
-  if (needed > 0x3FFFFFFF) QuitStub("Out of memory", 1);
+  if (needed > 0x3FFFFFFF) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   int32_t capacity = s->capacity < 256 ? 256 : s->capacity;
   while (capacity <= needed) capacity *= 2;
   char* grown = static_cast<char*>(StubAlloc(capacity));
@@ -43,3 +43,11 @@ void StrClear(StubString* s) {
 }
 
 bool IsLeadByteAnsi(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+// Volatile, so that this loop is not itself turned back into a call of memcpy.
+extern "C" void* StubCopyBytes(void* to, const void* from, size_t count) {
+  volatile unsigned char* out = static_cast<volatile unsigned char*>(to);
+  const unsigned char* in = static_cast<const unsigned char*>(from);
+  while (count--) *out++ = *in++;
+  return to;
+}

@@ -20,6 +20,10 @@ void StrAppendChar(StubString* s, char c);
 void StrClear(StubString* s);
 int32_t StrLen(const char* text);
 
+// A plain byte copy where one is meant (the LZMA decoder's memcpy is routed here too, see
+// stub.cmake); the stub has no memcpy of its own.
+extern "C" void* StubCopyBytes(void* to, const void* from, size_t count);
+
 // Heap memory that never comes back null: running out ends the stub through QuitStub.
 void* StubAlloc(SIZE_T size);
 

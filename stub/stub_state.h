@@ -15,6 +15,7 @@ extern PayloadSource OwnSource;           // OwnImage seen by the payload reader
 extern int32_t PayloadStart;              // first byte of the PayloadId; 0: none found
 extern PayloadId Id;
 extern int32_t TotalSize;                 // sum of the Size fields found by the walk
+extern int32_t LongestName;               // longest NameLen found by the walk
 extern int32_t DoneSize;                  // data bytes written so far
 extern StubString ExtractDir;             // with trailing backslash
 extern StubString UnpackedList;           // full paths, each followed by a carriage return

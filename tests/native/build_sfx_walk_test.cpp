@@ -149,7 +149,8 @@ TEST_F(BuildWalkTest, EachFolderIsListedInTheOrderWindowsListsIt) {
   for (int i = 0; i < 120; ++i) {
     std::string name;
     for (int n = 1 + i % 5; n > 0; --n) name += alphabet[((seed = seed * 1103515245u + 12345u) >> 16) % alphabet.size()];
-    if (name == "." || name == ".." || std::find_if(names.begin(), names.end(), [&](const std::string& o) {
+    // A name ending in a dot cannot be stored: Windows would strip the dot.
+    if (name.back() == '.' || std::find_if(names.begin(), names.end(), [&](const std::string& o) {
           return !NtfsBefore(o, name) && !NtfsBefore(name, o);
         }) != names.end())
       continue;  // no two names of one folder may differ in letter case only

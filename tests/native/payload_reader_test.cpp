@@ -22,7 +22,7 @@ struct WalkResult {
   int entries;
 };
 
-void CountEntry(void* context) { ++*static_cast<int*>(context); }
+void CountEntry(void* context, const EntryHeader&) { ++*static_cast<int*>(context); }
 
 WalkResult Walk(const std::string& file, int32_t start = 0x400) {
   MemorySource mem(file);
@@ -227,7 +227,7 @@ TEST(WalkPayload, SizesNearTheSigned32BitLimit) {
 }
 
 TEST(IsSafeStoredName, AcceptsPlainRelativePaths) {
-  for (const char* name : {"a", "setup.exe", "docs\\readme.txt", "a\\b\\c\\d.e", "..a", "a..", "x.", ".hidden",
+  for (const char* name : {"a", "setup.exe", "docs\\readme.txt", "a\\b\\c\\d.e", "..a", ".hidden",
                            "with space.txt", "\xE9t\xE9.txt"}) {
     EXPECT_TRUE(IsSafeStoredName(name, static_cast<int32_t>(std::strlen(name)), nullptr)) << name;
   }
@@ -236,7 +236,7 @@ TEST(IsSafeStoredName, AcceptsPlainRelativePaths) {
 TEST(IsSafeStoredName, RefusesNamesThatLeaveTheFolderOrThatWindowsRefuses) {
   for (const char* name : {"\\a", "\\\\server\\share\\a", "C:\\a", "C:a", "a:b", "a\\\\b", "a\\", "..\\a",
                            "a\\..\\b", "a\\..", ".", "..", ".\\a", "a\\.\\b", "a/b", "../a", "a<b", "a>b",
-                           "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x1F"}) {
+                           "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x1F", "a..", "x."}) {
     EXPECT_FALSE(IsSafeStoredName(name, static_cast<int32_t>(std::strlen(name)), nullptr)) << name;
   }
   EXPECT_FALSE(IsSafeStoredName("a\0b", 3, nullptr));
@@ -249,14 +249,44 @@ TEST(IsSafeStoredName, StepsOverDoubleByteCharactersWhole) {
   // 0x95 0x5C is one character whose trail byte looks like a backslash.
   EXPECT_TRUE(IsSafeStoredName("\x95\x5C.txt", 6, ShiftJisLead));
   EXPECT_TRUE(IsSafeStoredName("dir\\\x95\x5C", 6, ShiftJisLead));
-  // Seen byte by byte, the same bytes end in a ".." component.
-  EXPECT_TRUE(IsSafeStoredName("\x95\x5C..", 4, ShiftJisLead));
-  EXPECT_FALSE(IsSafeStoredName("\x95\x5C..", 4, nullptr));
+  // Seen byte by byte, the same bytes end in a device name.
+  EXPECT_TRUE(IsSafeStoredName("\x95\x5C" "AUX", 5, ShiftJisLead));
+  EXPECT_FALSE(IsSafeStoredName("\x95\x5C" "AUX", 5, nullptr));
+  // Whole, "\x95\x5C.." is one component that ends in a dot.
+  EXPECT_FALSE(IsSafeStoredName("\x95\x5C..", 4, ShiftJisLead));
   EXPECT_FALSE(IsSafeStoredName("a\x95", 2, ShiftJisLead));   // a lead byte without its trail byte
 }
 
+bool Safe(const std::string& name) { return IsSafeStoredName(name.data(), static_cast<int32_t>(name.size()), nullptr); }
+
+// Each pair: the first is a name Windows would not take as written, the second its nearest
+// ordinary neighbour.
+TEST(IsSafeStoredName, DeviceNamesAndTrailingDotsOrSpacesInBoundaryPairs) {
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"COM9", "COM10"}, {"com0", "com"}, {"LPT1", "LPT"}, {"nul.txt", "null.txt"}, {"NUL", "NULL"},
+      {"sub\\AUX.log", "sub\\AUXX.log"}, {"Con", "Cone"}, {"prn .txt", "p rn.txt"}, {"CON \\x", "CON_\\x"},
+      {"COM\xB9", "COM\xB4"}, {"lpt\xB3.dat", "lpt\xBD.dat"}, {"CONIN$", "CONIN"}, {"conout$.x", "CONOUT"},
+      {"nul.tar.gz", "nu.l.tar.gz"}, {"a.b.", "a.b"}, {"x.txt.", "x.txt"}, {"x ", " x"}, {"dir.\\x", ".dir\\x"},
+      {"...\\x", "...x\\x"}, {".. \\x", "..x\\x"}, {". .", ". .x"}, {"a\\ ", "a\\_"}};
+  for (const auto& [refused, accepted] : pairs) {
+    EXPECT_FALSE(Safe(refused)) << refused;
+    EXPECT_TRUE(Safe(accepted)) << accepted;
+  }
+  // A device name is refused as a folder too, and anywhere along the path.
+  EXPECT_FALSE(Safe("a\\b\\Lpt9\\c.txt"));
+  EXPECT_TRUE(Safe("a\\b\\Lpt9x\\c.txt"));
+}
+
+TEST(IsStoredComponentAllowed, TheSeparatorIsRefusedInsideOneComponent) {
+  // The Linux listing checks one name at a time: a backslash there would split it in two.
+  EXPECT_FALSE(IsStoredComponentAllowed("a\\b", 3, nullptr));
+  EXPECT_TRUE(IsStoredComponentAllowed("a_b", 3, nullptr));
+  EXPECT_FALSE(IsStoredComponentAllowed("", 0, nullptr));
+}
+
 TEST(WalkPayload, RefusesEachUnsafeNameBeforeWritingAnything) {
-  for (const char* name : {"..\\evil.exe", "C:\\evil.exe", "\\evil.exe", "a\\..\\..\\evil", "a/../b", "a:stream"}) {
+  for (const char* name : {"..\\evil.exe", "C:\\evil.exe", "\\evil.exe", "a\\..\\..\\evil", "a/../b", "a:stream",
+                           "COM1", "sub\\nul.txt", "...\\...\\x"}) {
     EXPECT_EQ(Walk(Produced({{"good.txt", "x"}, {name, "y", 1}})).fault, kFaultUnsafeName) << name;
   }
 }

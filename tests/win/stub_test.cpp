@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -51,6 +52,89 @@ std::map<std::string, std::string> ReadProbeRecord(const std::string& path, std:
   return fields;
 }
 
+// Wine keeps restart-time deletions in the registry, in the order they were made.
+std::vector<std::string> PendingDeletions() {
+  std::vector<std::string> paths;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key))
+    return paths;
+  DWORD size = 0, type = 0;
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::string value(size, '\0');
+    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &size);
+    // Pairs of zero-terminated strings: the file, then its new name (empty: delete).
+    size_t at = 0;
+    while (at < value.size() && value[at]) {
+      const std::string from = value.c_str() + at;
+      at += from.size() + 1;
+      const std::string to = value.c_str() + at;
+      at += to.size() + 1;
+      if (to.empty()) paths.push_back(from.compare(0, 4, "\\??\\") == 0 ? from.substr(4) : from);
+    }
+  }
+  RegCloseKey(key);
+  return paths;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
+  return s;
+}
+
+std::string PendingValue() {
+  std::string value;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key))
+    return value;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    value.resize(size);
+    RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&value[0]), &size);
+    value.resize(size);
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+void SetPendingValue(const std::string& value) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE, &key))
+    return;
+  if (value.empty()) RegDeleteValueW(key, L"PendingFileRenameOperations");
+  else RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                      static_cast<DWORD>(value.size()));
+  RegCloseKey(key);
+}
+
+// The system's text for a code, as the stub shows it (trailing dots and line ends cut).
+std::string SystemText(DWORD code) {
+  char text[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text, nullptr);
+  std::string s = text;
+  while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.')) s.pop_back();
+  return s;
+}
+
+std::string LinkRefusedText() { return SystemText(ERROR_CANT_ACCESS_FILE); }
+
+// The stub that ships is the 32-bit build. It is tested where this machine runs 32-bit
+// Windows programs at a usable speed (under qemu-user each start costs about a minute);
+// elsewhere the 64-bit build of the same sources stands in.
+const std::string& StubPath() {
+  static const std::string path = [] {
+    const std::string shipped = ProgramDir() + "..\\win-i686\\sfxhead.exe";
+    const std::string dir = TempDir("k32");
+    const std::string alone = dir + "alone32.exe";
+    WriteFile(alone, ReadFile(shipped));
+    const RunResult r = RunAndAnswer(Quote(alone), dir, AnswerOk, 20000);
+    RemoveTree(dir);
+    const bool runs = Exists(shipped) && r.started && !r.timedOut && r.boxes.size() == 1;
+    std::printf("stub under test: %s\n", runs ? "the shipped 32-bit build" : "the 64-bit build");
+    return runs ? shipped : ProgramDir() + "sfxhead.exe";
+  }();
+  return path;
+}
+
 class StubTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -65,7 +149,7 @@ class StubTest : public ::testing::Test {
   }
   void SetUp() override {
     dir_ = TempDir("ks");
-    stub_ = ReadFile(ProgramDir() + "sfxhead.exe");
+    stub_ = ReadFile(StubPath());
     probe_ = ReadFile(ProgramDir() + "stub_probe.exe");
     ASSERT_FALSE(stub_.empty());
     ASSERT_FALSE(probe_.empty());
@@ -269,12 +353,22 @@ TEST_F(StubTest, RefusesUnsafeNamesBeforeWritingAnything) {
   const std::vector<std::string> names = {"..\\victim.txt", "a\\..\\..\\victim.txt",
                                   "\\victim.txt", victim, "C:victim.txt", "a:stream", "a\\\\b.txt", "a\\.\\b.txt",
                                   "a/b.txt", "a<b.txt", "a|b.txt", "a?b.txt", "a*b.txt", "a\"b.txt", "a\x01" "b.txt",
-                                  "dir\\"};
+                                  "dir\\",
+                                  // Devices, with and without extension, in any case, as a folder too;
+                                  // names Windows would strip of their trailing dots or spaces.
+                                  "COM1", "nul.txt", "Aux", "sub\\CON\\x.txt", "lpt\xB9.log", "x.txt.", "x.txt ",
+                                  "...\\...\\victim.txt", ".. \\victim.txt"};
+  std::vector<std::string> ids;
   for (const std::string& name : names) {
     std::string id;
     const std::string path = Produce({{"first.txt", "1"}, {name, "evil"}, Probe()}, &id);
     ExpectOneBox(Run(path), InvalidText(path));
     EXPECT_FALSE(Exists(ExtractDir(id))) << name;
+    ids.push_back(Lower("~sfx" + id));
+  }
+  // Nothing was unpacked, so nothing is registered: no path through a refused name either.
+  for (const std::string& p : PendingDeletions()) {
+    for (const std::string& id : ids) EXPECT_EQ(Lower(p).find(id), std::string::npos) << p;
   }
   EXPECT_FALSE(Exists(victim));
   EXPECT_FALSE(Exists(TempPath() + "victim.txt"));
@@ -311,35 +405,6 @@ TEST_F(StubTest, RunningTheSameFileTwiceReusesItsFolder) {
   ReadProbeRecord(record_, &args);
   EXPECT_EQ(args, std::vector<std::string>{"second"});
   EXPECT_EQ(ReadFile(ExtractDir(id) + "note.txt"), "same");
-}
-
-// Wine keeps restart-time deletions in the registry, in the order they were made.
-std::vector<std::string> PendingDeletions() {
-  std::vector<std::string> paths;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key))
-    return paths;
-  DWORD size = 0, type = 0;
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-    std::string value(size, '\0');
-    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &size);
-    // Pairs of zero-terminated strings: the file, then its new name (empty: delete).
-    size_t at = 0;
-    while (at < value.size() && value[at]) {
-      const std::string from = value.c_str() + at;
-      at += from.size() + 1;
-      const std::string to = value.c_str() + at;
-      at += to.size() + 1;
-      if (to.empty()) paths.push_back(from.compare(0, 4, "\\??\\") == 0 ? from.substr(4) : from);
-    }
-  }
-  RegCloseKey(key);
-  return paths;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
-  return s;
 }
 
 TEST_F(StubTest, RegistersFilesThenFoldersDeepestFirstForRemoval) {
@@ -404,6 +469,164 @@ TEST_F(StubTest, FilesFromTheRealBuilderRoundTrip) {
   ids_.push_back(id);
   EXPECT_EQ(fields["cwd"] + "\\", ExtractDir(id));
   EXPECT_EQ(ReadFile(ExtractDir(id) + "docs\\readme.txt"), "from the builder");
+}
+
+// Under Wine a link is a link of the Unix file system below; Wine shows one that leads to a
+// folder as a directory with the reparse-point attribute, and cannot make or remove one
+// itself, so the Unix tools do it (Wine starts Unix programs as it starts its own).
+std::string UnixPath(const std::string& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unixName) return "";
+  const std::wstring wide(path.begin(), path.end());
+  char* name = unixName(wide.c_str());
+  const std::string result = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Runs a Unix tool and waits until `done` holds (the handle of a Unix process does not tell
+// when it has ended).
+bool RunUnixTool(const std::string& tool, const std::string& args, const std::function<bool()>& done) {
+  std::string cmd = tool + " " + args;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(("Z:\\bin\\" + tool).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (int i = 0; i < 100 && !done(); ++i) Sleep(50);
+  return done();
+}
+
+bool IsFolderLink(const std::string& path) {
+  const DWORD attr = GetFileAttributesA(path.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool MakeFolderLink(const std::string& link, const std::string& target) {
+  const std::string from = UnixPath(target), to = UnixPath(link);
+  if (from.empty() || to.empty()) return false;
+  return RunUnixTool("ln", "-s \"" + from + "\" \"" + to + "\"", [&] { return IsFolderLink(link); });
+}
+
+// Removes the link itself, never what it leads to.
+void RemoveLink(const std::string& link) {
+  EXPECT_TRUE(RunUnixTool("rm", "\"" + UnixPath(link) + "\"", [&] { return !Exists(link); })) << link;
+}
+
+std::vector<std::string> PendingBelow(const std::string& dir) {
+  std::vector<std::string> found;
+  const std::string base = Lower(dir.substr(0, dir.size() - 1));
+  for (const std::string& p : PendingDeletions()) {
+    if (Lower(p).compare(0, base.size(), base) == 0) found.push_back(p);
+  }
+  return found;
+}
+
+TEST_F(StubTest, WritesNothingThroughAPlantedFolderLink) {
+  const std::string target = dir_ + "elsewhere\\";
+  CreateDirectoryA(target.c_str(), nullptr);
+  CreateDirectoryA((target + "inner").c_str(), nullptr);
+  std::string id;
+  const std::string file = Produce({{"sub\\a.txt", "a"}, Probe()}, &id);
+  const std::string root = ExtractDir(id);
+  if (!MakeFolderLink(root.substr(0, root.size() - 1), target)) GTEST_SKIP() << "no folder link can be made here";
+  ExpectOneBox(Run(file), root.substr(0, root.size() - 1) + "\r\n\r\n" + LinkRefusedText());
+  EXPECT_FALSE(Exists(target + "sub"));
+  EXPECT_FALSE(Exists(record_));
+  // The link is not followed at the clean-up either: nothing of the target is registered.
+  EXPECT_TRUE(PendingBelow(root).empty()) << ::testing::PrintToString(PendingBelow(root));
+  EXPECT_TRUE(PendingBelow(target).empty());
+  RemoveLink(root.substr(0, root.size() - 1));
+
+  // A real folder from an earlier run, with a link where the stub would use a folder below it.
+  ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+  ASSERT_TRUE(MakeFolderLink(root + "sub", target));
+  ExpectOneBox(Run(file), root + "sub\r\n\r\n" + LinkRefusedText());
+  EXPECT_FALSE(Exists(target + "a.txt"));
+  EXPECT_FALSE(Exists(record_));
+  EXPECT_TRUE(PendingBelow(target).empty());
+  EXPECT_TRUE(PendingBelow(root + "sub\\").empty());
+  EXPECT_EQ(PendingBelow(root).size(), 1u);  // the extraction folder itself, which is real
+  RemoveLink(root + "sub");
+}
+
+TEST_F(StubTest, AFullPathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
+  // A temporary folder of 200 characters; with "~sfx", the identifier and a backslash the
+  // extraction folder has 215, so a name of 32,553 bytes makes a path one byte too long.
+  std::string longTemp = dir_;
+  while (longTemp.size() < 199) longTemp += std::string(std::min<size_t>(60, 199 - longTemp.size()), 'd') + "\\";
+  longTemp.resize(199);
+  longTemp += "\\";
+  for (size_t i = dir_.size(); i < longTemp.size(); ++i) {
+    if (longTemp[i] == '\\') CreateDirectoryA(longTemp.substr(0, i).c_str(), nullptr);
+  }
+  ASSERT_EQ(longTemp.size(), 200u);
+  char savedTmp[MAX_PATH + 1] = {}, savedTemp[MAX_PATH + 1] = {};
+  GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+  GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
+  SetEnvironmentVariableA("TMP", longTemp.c_str());
+  SetEnvironmentVariableA("TEMP", longTemp.c_str());
+  std::string shortId, longId;
+  const RunResult fits = Run(Produce({{"a.txt", "a"}, Probe()}, &shortId));
+  const std::string name(32767 - 215 + 1, 'n');
+  const std::string tooLong = Produce({{"a.txt", "a"}, {name, "x"}, Probe()}, &longId);
+  const RunResult refused = Run(tooLong);
+  SetEnvironmentVariableA("TMP", savedTmp);
+  SetEnvironmentVariableA("TEMP", savedTemp);
+  // The long folder is taken: a short name unpacks there.
+  EXPECT_EQ(fits.exitCode, 0u);
+  EXPECT_EQ(ReadFile(longTemp + "~sfx" + shortId + "\\a.txt"), "a");
+  const std::string longRoot = longTemp + "~sfx" + longId + "\\";
+  ASSERT_EQ(longRoot.size(), 215u);
+  ExpectOneBox(refused, longRoot + "\r\n\r\n" + SystemText(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_FALSE(Exists(longRoot));
+  RemoveTree(longTemp + "~sfx" + shortId + "\\");
+}
+
+TEST_F(StubTest, RegistersAManyFileRunCompleteInOrderAsTheSystemWould) {
+  std::vector<TestEntry> entries;
+  std::vector<std::string> files;
+  for (int folder = 0; folder < 10; ++folder) {
+    for (int n = 0; n < 30; ++n) {
+      const std::string name = "f" + std::to_string(folder) + "\\g\\file" + std::to_string(n) + ".txt";
+      entries.push_back({name, std::to_string(n)});
+      files.push_back("\\" + name);
+    }
+  }
+  entries.push_back(Probe());
+  files.push_back("\\probe.exe");
+  std::string id;
+  const std::string file = Produce(entries, &id);
+  const std::string before = PendingValue();
+  ASSERT_EQ(Run(file).exitCode, 0u);
+  const std::string after = PendingValue();
+  // Appended to what was there: the earlier value without its closing empty string.
+  ASSERT_GT(after.size(), before.size());
+  EXPECT_EQ(after.compare(0, before.size() < 2 ? 0 : before.size() - 2, before, 0,
+                          before.size() < 2 ? 0 : before.size() - 2), 0);
+  const std::vector<std::string> ours = PendingBelow(ExtractDir(id));
+  const std::string base = ExtractDir(id).substr(0, ExtractDir(id).size() - 1);
+  std::vector<std::string> relative;
+  for (const std::string& p : ours) relative.push_back(Lower(p.substr(base.size())));
+  ASSERT_EQ(relative.size(), files.size() + 2 * 10 + 1);
+  for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(relative[i], Lower(files[i])) << i;
+  auto rank = [&](const std::string& p) { return std::find(relative.begin(), relative.end(), p) - relative.begin(); };
+  for (int folder = 0; folder < 10; ++folder) {
+    const std::string f = "\\f" + std::to_string(folder);
+    EXPECT_GE(rank(f + "\\g"), static_cast<long long>(files.size()));
+    EXPECT_LT(rank(f + "\\g"), rank(f));
+  }
+  EXPECT_EQ(relative.back(), "");
+
+  // The same registrations made one by one, as the system's own call makes them, give the
+  // same value byte for byte.
+  SetPendingValue(before);
+  for (const std::string& p : ours) EXPECT_TRUE(MoveFileExA(p.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << p;
+  EXPECT_EQ(PendingValue(), after);
 }
 
 }  // namespace

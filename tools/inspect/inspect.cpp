@@ -1,7 +1,10 @@
 #include "tools/inspect/inspect.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -306,19 +309,58 @@ std::string HostPath(const std::string& dir, const std::string& storedName) {
   return path;
 }
 
-// Creates the folders above `path`. Entries of one folder come together, so the caller keeps
-// the folder of the previous entry in `lastFolder` and it is not asked for again.
-bool MakeDirs(const std::string& path, std::string* lastFolder) {
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  if (folder == *lastFolder) return true;
-  *lastFolder = folder;
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (path[i] == '/') NativeFileSystem().CreateOneDirectory(path.substr(0, i));
+// The produced file mapped whole: the check walk and the extraction then read memory, and
+// the kernel reads each page of the file once, in large pieces, with no seek.
+class MappedFile {
+ public:
+  ~MappedFile() {
+    if (data_) munmap(data_, size_);
+  }
+  bool Open(const std::string& path, std::string* error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      *error = path + ": " + std::strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    size_ = static_cast<size_t>(st.st_size);
+    void* data = size_ ? mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    close(fd);
+    if (data == MAP_FAILED) {
+      *error = path + ": " + std::strerror(errno);
+      return false;
+    }
+    data_ = static_cast<unsigned char*>(data);
+    source_ = {this, &MappedFile::ReadAt, static_cast<int64_t>(size_)};
+    return true;
+  }
+  const PayloadSource& source() const { return source_; }
+  const unsigned char* data() const { return data_; }
+
+ private:
+  // The payload reader has checked pos and count against the size.
+  static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
+    std::memcpy(buffer, static_cast<MappedFile*>(context)->data_ + pos, count);
+    return true;
+  }
+  unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+  PayloadSource source_{};
+};
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
   }
   return true;
 }
 
-void SetModifiedTime(const std::string& path, int32_t dosTime) {
+struct timespec DosTimeToTimespec(int32_t dosTime) {
   const uint32_t t = static_cast<uint32_t>(dosTime);
   std::tm tm{};
   tm.tm_year = 80 + static_cast<int>(t >> 25);
@@ -328,22 +370,38 @@ void SetModifiedTime(const std::string& path, int32_t dosTime) {
   tm.tm_min = static_cast<int>((t >> 5) & 63);
   tm.tm_sec = static_cast<int>(t & 31) * 2;
   tm.tm_isdst = -1;
-  const time_t when = std::mktime(&tm);
-  if (when == static_cast<time_t>(-1)) return;
-  struct timeval times[2] = {{when, 0}, {when, 0}};
-  utimes(path.c_str(), times);
+  return {std::mktime(&tm), 0};
+}
+
+// Creates the folders of `path` (its part up to the last '/') from the level where it
+// leaves the previous entry's folder; entries of one folder come together.
+void MakeEntryFolders(const std::string& path, size_t rootLength, std::string* lastFolder) {
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  if (folder == *lastFolder) return;
+  size_t common = rootLength;
+  for (size_t i = rootLength; i < folder.size() && i < lastFolder->size() && folder[i] == (*lastFolder)[i]; ++i) {
+    if (folder[i] == '/') common = i + 1;
+  }
+  for (size_t i = common; i < folder.size(); ++i) {
+    if (folder[i] == '/') mkdir(folder.substr(0, i).c_str(), 0777);
+  }
+  *lastFolder = folder;
 }
 
 // Names are checked as each header is decoded, before its file is created; a fault midway
 // leaves what was written so far, as the stub does.
 int ExtractPacked(const std::string& path, const std::string& dir, const ProducedFile& file, const PackedFile& packed,
                   std::ostream& out, std::ostream& err) {
-  std::string lastFolder, target, error;
+  const std::string root = HostPath(dir, "");
+  for (size_t i = 1; i < root.size(); ++i) {
+    if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
+  }
+  std::string lastFolder = root, target, error;
   FilePtr output;
   EntryVisitor visitor;
   visitor.begin = [&](const EntryHeader&, const std::string& name) {
     target = HostPath(dir, name);
-    MakeDirs(target, &lastFolder);
+    MakeEntryFolders(target, root.size(), &lastFolder);
     output.reset(std::fopen(target.c_str(), "wb"));
     if (!output) {
       error = target + ": " + std::strerror(errno);
@@ -360,7 +418,9 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
       error = target + ": " + std::strerror(errno);
       return false;
     }
-    SetModifiedTime(target, h.Time);
+    const struct timespec when = DosTimeToTimespec(h.Time);
+    const struct timespec times[2] = {when, when};
+    if (when.tv_sec != static_cast<time_t>(-1)) utimensat(AT_FDCWD, target.c_str(), times, 0);
     out << target << '\n';
     return true;
   };
@@ -374,28 +434,48 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
 }
 
 int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
-  ProducedFile file;
-  PackedFile packed;
-  const int kind = OpenPacked(path, &file, &packed, err);
-  if (kind < 0) return kInspectFailed;
-  if (kind > 0) return ExtractPacked(path, dir, file, packed, out, err);
+  {
+    ProducedFile produced;
+    PackedFile packed;
+    const int kind = OpenPacked(path, &produced, &packed, err);
+    if (kind < 0) return kInspectFailed;
+    if (kind > 0) return ExtractPacked(path, dir, produced, packed, out, err);
+  }
+  MappedFile file;
+  std::string error;
+  if (!file.Open(path, &error)) {
+    err << error << '\n';
+    return kInspectFailed;
+  }
   Payload payload;
   // The walk has checked every name before anything is written.
-  if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
-  std::string lastFolder;
+  const PayloadFault fault = ReadPayload(file.source(), &payload);
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  const std::string root = HostPath(dir, "");
+  for (size_t i = 1; i < root.size(); ++i) {
+    if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
+  }
+  std::string lastFolder = root;
+  std::string listing;
   for (const Entry& e : payload.entries) {
     const std::string target = HostPath(dir, e.name);
-    MakeDirs(target, &lastFolder);
-    FilePtr output(std::fopen(target.c_str(), "wb"));
-    if (!output) return Fail(err, target, std::strerror(errno));
-    const PayloadFault fault = ReadEntryData(file.source(), e, [&](const unsigned char* data, int32_t n) {
-      return std::fwrite(data, 1, n, output.get()) == static_cast<size_t>(n);
-    });
-    if (fault != kFaultNone) return Fail(err, path, std::string(FaultText(fault)) + " (" + e.name + ")");
-    if (std::fclose(output.release()) != 0) return Fail(err, target, std::strerror(errno));
-    SetModifiedTime(target, e.header.Time);
-    out << target << '\n';
+    MakeEntryFolders(target, root.size(), &lastFolder);
+    const unsigned char* data = file.data() + e.DataPos();
+    const uint32_t sum = ByteSum(e.name.data(), e.header.NameLen) + ByteSum(data, e.header.Size);
+    if (LoadLe32(data + e.header.Size) != sum)
+      return Fail(err, path, std::string(FaultText(kFaultChecksum)) + " (" + e.name + ")");
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(err, target, std::strerror(errno));
+    const bool written = WriteAll(fd, data, static_cast<size_t>(e.header.Size));
+    const int writeError = errno;
+    const struct timespec when = DosTimeToTimespec(e.header.Time);
+    const struct timespec times[2] = {when, when};
+    if (when.tv_sec != static_cast<time_t>(-1)) futimens(fd, times);
+    if (close(fd) != 0 || !written) return Fail(err, target, std::strerror(written ? errno : writeError));
+    listing += target;
+    listing += '\n';
   }
+  out << listing;
   return kInspectOk;
 }
 

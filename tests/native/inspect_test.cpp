@@ -16,18 +16,6 @@ using namespace payload_test;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
-  std::ofstream(path, std::ios::binary) << data;
-}
-
 class InspectTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -21,18 +21,6 @@ using namespace payload_test;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
-  std::ofstream(path, std::ios::binary) << data;
-}
-
 std::string RandomBytes(size_t n, unsigned seed) {
   std::mt19937 gen(seed);
   std::string s(n, '\0');

@@ -3,13 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "container/payload_reader.h"
+#include "tests/common/produced_file.h"
 
 namespace payload_test {
+
+inline std::string ReadAll(const std::string& path) { return produced::ReadBytes(path); }
+
+// Writes `data` to `path`, making the folders above it.
+inline void WriteAll(const std::string& path, const std::string& data) {
+  std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+  std::ofstream(path, std::ios::binary) << data;
+}
 
 inline void PutLe16(std::string& s, size_t at, uint16_t v) {
   s[at] = static_cast<char>(v & 0xFF);

@@ -19,6 +19,12 @@ if(failed)
   reject("cannot be read by ${OBJDUMP}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+# The import tables share a section with the code: the linker finds them by symbols that
+# the stub's linker script sets, and a stub whose import directory went missing would not
+# start at all.
+if(NOT dlls)
+  reject("has no import directory")
+endif()
 foreach(entry IN LISTS dlls)
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(TOLOWER "${dll}" dll)

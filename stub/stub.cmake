@@ -9,22 +9,8 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 else()
   set(STUB_ENTRY SfxEntry)
 endif()
-# The linker's own layout, with the resource section moved behind the relocations: as the
-# last section it can be rewritten in place when a produced file takes over another
-# program's icons and version, instead of a second .rsrc being appended and the stub's own
-# staying behind as dead bytes. The relocations stay, so the stub keeps ASLR.
-find_program(STUB_LD NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-ld REQUIRED)
-execute_process(COMMAND ${STUB_LD} --verbose OUTPUT_VARIABLE ld_verbose RESULT_VARIABLE ld_failed)
-string(REGEX MATCH "\n=+\n(.*)\n=+\n" ld_script "${ld_verbose}")
-set(ld_script "${CMAKE_MATCH_1}")
-string(REGEX MATCH "  \\.rsrc [^\n]*\n  {[^}]*}\n" rsrc_block "${ld_script}")
-string(REGEX MATCH "  \\.reloc [^\n]*\n  {[^}]*}\n" reloc_block "${ld_script}")
-string(FIND "${ld_script}" "${rsrc_block}${reloc_block}" blocks_at)
-if(ld_failed OR NOT rsrc_block OR NOT reloc_block OR blocks_at LESS 0)
-  message(FATAL_ERROR "cannot find .rsrc followed by .reloc in the default script of ${STUB_LD}")
-endif()
-string(REPLACE "${rsrc_block}${reloc_block}" "${reloc_block}${rsrc_block}" ld_script "${ld_script}")
-file(WRITE ${CMAKE_BINARY_DIR}/sfxhead.ld "${ld_script}\n")
+# The layout is the stub's own (stub/sfxhead.ld): code, read-only data and imports in one
+# section, the relocations kept for ASLR, the resource section last.
 find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
 
@@ -48,9 +34,9 @@ function(kesdra_stub name limit)
     -fno-builtin -fno-threadsafe-statics -fno-ident>
     $<$<COMPILE_LANGUAGE:C>:-Os -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
     -fno-stack-check -ffunction-sections -fno-builtin -fno-ident>)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/sfxhead.ld)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ld)
   target_link_options(${name} PRIVATE -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
-    -Wl,-T,${CMAKE_BINARY_DIR}/sfxhead.ld
+    -Wl,-T,${CMAKE_SOURCE_DIR}/stub/sfxhead.ld
     -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -s)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 shell32 advapi32)

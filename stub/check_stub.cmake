@@ -38,6 +38,12 @@ foreach(symbol memcpy memset memmove memcmp strlen)
   endif()
 endforeach()
 
+# compact_headers.py leaves the headers in one 512-byte unit (the linker's own need two).
+string(REGEX MATCH "SizeOfHeaders[ \t]+([0-9a-fA-F]+)" found "${dump}")
+if(NOT CMAKE_MATCH_1 STREQUAL "00000200")
+  reject("has headers of 0x${CMAKE_MATCH_1} bytes, not 0x200: were they compacted?")
+endif()
+
 # The resource section must stay last (a produced file's resources are rewritten in place)
 # with the relocations kept before it, and there is no initialised data to carry.
 execute_process(COMMAND ${OBJDUMP} -h ${STUB} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)

@@ -11,6 +11,8 @@ else()
 endif()
 # The layout is the stub's own (stub/sfxhead.ld): code, read-only data and imports in one
 # section, the relocations kept for ASLR, the resource section last.
+# The linker's headers with its DOS program left out, so that they fit in 512 bytes.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
 
@@ -48,6 +50,7 @@ function(kesdra_stub name limit)
     set(limit 0)
   endif()
   add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/stub/compact_headers.py $<TARGET_FILE:${name}>
     COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:${name}> -DLIMIT=${limit} -DOBJDUMP=${STUB_OBJDUMP}
             -P ${CMAKE_SOURCE_DIR}/stub/check_stub.cmake
     VERBATIM)

@@ -31,13 +31,19 @@ function(kesdra_stub name limit)
     shared/u_shared.cpp
     ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Os -msse2 -fno-exceptions -fno-rtti
-    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-stack-check -ffunction-sections
-    -fno-builtin -fno-threadsafe-statics -fno-ident>
-    $<$<COMPILE_LANGUAGE:C>:-Os -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-    -fno-stack-check -ffunction-sections -fno-builtin -fno-ident>)
+  # -Oz and link-time optimisation (which also passes arguments in registers between the
+  # stub's own functions) each take about 5 % off the code; the LZMA decoder keeps -Os,
+  # which is both faster and smaller for it (below). The 32-bit build also keeps no frame
+  # pointer and no 16-byte stack alignment (Win32 promises 4 bytes, and nothing here needs more).
+  set(size_options -Oz -flto -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+    -fno-stack-check -ffunction-sections -fno-builtin -fno-ident)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    list(APPEND size_options -fomit-frame-pointer -mpreferred-stack-boundary=2)
+  endif()
+  target_compile_options(${name} PRIVATE ${size_options}
+    $<$<COMPILE_LANGUAGE:CXX>:-msse2 -fno-exceptions -fno-rtti -fno-threadsafe-statics>)
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ld)
-  target_link_options(${name} PRIVATE -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
+  target_link_options(${name} PRIVATE ${size_options} -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
     -Wl,-T,${CMAKE_SOURCE_DIR}/stub/sfxhead.ld
     -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -s)
@@ -67,5 +73,5 @@ target_compile_definitions(sfxheadz PRIVATE KESDRA_PACKED _LZMA_SIZE_OPT)
 target_compile_options(sfxheadz PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-idirafter$<SEMICOLON>${LZMA_SDK_DIR}>)
 # The decoder's own copies (a few bytes each) go to the stub's StubCopyBytes: the stub defines
 # no memcpy, so a copy the compiler inserts anywhere else still fails the link.
-set_source_files_properties(${LZMA_SDK_DIR}/LzmaDec.c TARGET_DIRECTORY sfxheadz PROPERTIES COMPILE_OPTIONS -w
+set_source_files_properties(${LZMA_SDK_DIR}/LzmaDec.c TARGET_DIRECTORY sfxheadz PROPERTIES COMPILE_OPTIONS "-w;-Os"
   COMPILE_DEFINITIONS memcpy=StubCopyBytes)

@@ -38,7 +38,7 @@ function(kesdra_stub name limit)
   set(size_options -Oz -flto -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
     -fno-stack-check -ffunction-sections -fno-builtin -fno-ident)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    list(APPEND size_options -fomit-frame-pointer -mpreferred-stack-boundary=2)
+    list(APPEND size_options -fomit-frame-pointer -mpreferred-stack-boundary=2 -msse2 -mfpmath=sse)
   endif()
   target_compile_options(${name} PRIVATE ${size_options}
     $<$<COMPILE_LANGUAGE:CXX>:-msse2 -fno-exceptions -fno-rtti -fno-threadsafe-statics>)

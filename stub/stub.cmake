@@ -11,7 +11,8 @@ else()
 endif()
 # The layout is the stub's own (stub/sfxhead.ld): code, read-only data and imports in one
 # section, the relocations kept for ASLR, the resource section last.
-# The linker's headers with its DOS program left out, so that they fit in 512 bytes.
+# After linking, stub/compact_headers.py moves the headers up over the linker's DOS program, so
+# that they fit in 512 bytes.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)

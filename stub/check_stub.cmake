@@ -19,6 +19,12 @@ if(failed)
   reject("cannot be read by ${OBJDUMP}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+# The import tables share a section with the code: the linker finds them by symbols that
+# the stub's linker script sets, and a stub whose import directory went missing would not
+# start at all.
+if(NOT dlls)
+  reject("has no import directory")
+endif()
 foreach(entry IN LISTS dlls)
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(TOLOWER "${dll}" dll)
@@ -31,6 +37,12 @@ foreach(symbol memcpy memset memmove memcmp strlen)
     reject("imports ${symbol}")
   endif()
 endforeach()
+
+# compact_headers.py leaves the headers in one 512-byte unit (the linker's own need two).
+string(REGEX MATCH "SizeOfHeaders[ \t]+([0-9a-fA-F]+)" found "${dump}")
+if(NOT CMAKE_MATCH_1 STREQUAL "00000200")
+  reject("has headers of 0x${CMAKE_MATCH_1} bytes, not 0x200: were they compacted?")
+endif()
 
 # The resource section must stay last (a produced file's resources are rewritten in place)
 # with the relocations kept before it, and there is no initialised data to carry.

@@ -14,6 +14,10 @@ constexpr int kHeight = 96;
 constexpr UINT kWebAddressId = 1;  // string resource in sfxhead.rc
 const char kClassName[] = "tarvexwindowclass";
 
+// The stub's own module, as the linker places it: one import fewer than GetModuleHandleA.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+HINSTANCE OwnModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
 HWND g_window = nullptr;
 HFONT g_largeFont = nullptr;
 HFONT g_smallFont = nullptr;
@@ -30,7 +34,7 @@ int TextWidth(HDC dc, const char* text, int length) {
 
 void PaintTexts(HDC dc) {
   static char webAddress[128];
-  const int webLength = LoadStringA(GetModuleHandleA(nullptr), kWebAddressId, webAddress, sizeof(webAddress));
+  const int webLength = LoadStringA(OwnModule(), kWebAddressId, webAddress, sizeof(webAddress));
   SelectObject(dc, g_smallFont);
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
   SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
@@ -38,10 +42,10 @@ void PaintTexts(HDC dc) {
 
   SelectObject(dc, g_largeFont);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-  const char* title = TitleTexts[LanguageIndex];
+  const char* title = TitleText(LanguageIndex);
   TextOutA(dc, 16, 12, title, StrLen(title));
   static char waitLine[64];
-  const char* wait = WaitTexts[LanguageIndex];
+  const char* wait = WaitText(LanguageIndex);
   int n = 0;
   while (wait[n] && n < 56) waitLine[n] = wait[n], ++n;
   for (int i = 0; i < 3; ++i) waitLine[n++] = '.';
@@ -97,7 +101,7 @@ LRESULT CALLBACK ProgressWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 void SelectLanguage() { LanguageIndex = LanguageRowFor(GetSystemDefaultLangID()); }
 
 void CreateProgressWindow() {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
+  HINSTANCE instance = OwnModule();
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = ProgressWndProc;

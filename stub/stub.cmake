@@ -9,22 +9,11 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 else()
   set(STUB_ENTRY SfxEntry)
 endif()
-# The linker's own layout, with the resource section moved behind the relocations: as the
-# last section it can be rewritten in place when a produced file takes over another
-# program's icons and version, instead of a second .rsrc being appended and the stub's own
-# staying behind as dead bytes. The relocations stay, so the stub keeps ASLR.
-find_program(STUB_LD NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-ld REQUIRED)
-execute_process(COMMAND ${STUB_LD} --verbose OUTPUT_VARIABLE ld_verbose RESULT_VARIABLE ld_failed)
-string(REGEX MATCH "\n=+\n(.*)\n=+\n" ld_script "${ld_verbose}")
-set(ld_script "${CMAKE_MATCH_1}")
-string(REGEX MATCH "  \\.rsrc [^\n]*\n  {[^}]*}\n" rsrc_block "${ld_script}")
-string(REGEX MATCH "  \\.reloc [^\n]*\n  {[^}]*}\n" reloc_block "${ld_script}")
-string(FIND "${ld_script}" "${rsrc_block}${reloc_block}" blocks_at)
-if(ld_failed OR NOT rsrc_block OR NOT reloc_block OR blocks_at LESS 0)
-  message(FATAL_ERROR "cannot find .rsrc followed by .reloc in the default script of ${STUB_LD}")
-endif()
-string(REPLACE "${rsrc_block}${reloc_block}" "${reloc_block}${rsrc_block}" ld_script "${ld_script}")
-file(WRITE ${CMAKE_BINARY_DIR}/sfxhead.ld "${ld_script}\n")
+# The layout is the stub's own (stub/sfxhead.ld): code, read-only data and imports in one
+# section, the relocations kept for ASLR, the resource section last.
+# After linking, stub/compact_headers.py moves the headers up over the linker's DOS program, so
+# that they fit in 512 bytes.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
 
@@ -43,14 +32,24 @@ function(kesdra_stub name limit)
     shared/u_shared.cpp
     ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Os -msse2 -fno-exceptions -fno-rtti
-    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-stack-check -ffunction-sections
-    -fno-builtin -fno-threadsafe-statics -fno-ident>
-    $<$<COMPILE_LANGUAGE:C>:-Os -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
-    -fno-stack-check -ffunction-sections -fno-builtin -fno-ident>)
-  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/sfxhead.ld)
-  target_link_options(${name} PRIVATE -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
-    -Wl,-T,${CMAKE_BINARY_DIR}/sfxhead.ld
+  # -Oz and link-time optimisation (which also passes arguments in registers between the
+  # stub's own functions) each take about 5 % off the code; the LZMA decoder keeps -Os,
+  # which is both faster and smaller for it (below). The 32-bit build also keeps no frame
+  # pointer and no 16-byte stack alignment (Win32 promises 4 bytes, nothing here needs more),
+  # and it has no stack probes: with them the compiler must store every call's arguments
+  # with moves instead of pushes, a tenth of the code. Probes matter only to a frame that
+  # could skip the stack's guard page, so a frame near a page is a build error instead.
+  set(size_options -Oz -flto -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+    -fno-stack-check -ffunction-sections -fno-builtin -fno-ident)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    list(APPEND size_options -fomit-frame-pointer -mpreferred-stack-boundary=2 -msse2 -mfpmath=sse
+      -mno-stack-arg-probe -Werror=frame-larger-than=4000)
+  endif()
+  target_compile_options(${name} PRIVATE ${size_options}
+    $<$<COMPILE_LANGUAGE:CXX>:-msse2 -fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ld)
+  target_link_options(${name} PRIVATE ${size_options} -nostdlib -nostartfiles -Wl,--entry=${STUB_ENTRY} -Wl,--gc-sections
+    -Wl,-T,${CMAKE_SOURCE_DIR}/stub/sfxhead.ld
     -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -s)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 shell32 advapi32)
@@ -62,13 +61,14 @@ function(kesdra_stub name limit)
     set(limit 0)
   endif()
   add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/stub/compact_headers.py $<TARGET_FILE:${name}>
     COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:${name}> -DLIMIT=${limit} -DOBJDUMP=${STUB_OBJDUMP}
             -P ${CMAKE_SOURCE_DIR}/stub/check_stub.cmake
     VERBATIM)
 endfunction()
 
-kesdra_stub(sfxhead 17408)  # the sizes reached: any growth is a decision, not an accident
-kesdra_stub(sfxheadz 26112  # 2 KiB over the 24,576 aimed at since names, links and paths are checked
+kesdra_stub(sfxhead 13824)  # the sizes reached: any growth is a decision, not an accident
+kesdra_stub(sfxheadz 22016  # code, data and imports 19,104 bytes: 352 more fit in the same size
   stub/extract_lzma.cpp
   container/packed_reader.cpp
   shared/u_packed.cpp
@@ -78,5 +78,5 @@ target_compile_definitions(sfxheadz PRIVATE KESDRA_PACKED _LZMA_SIZE_OPT)
 target_compile_options(sfxheadz PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-idirafter$<SEMICOLON>${LZMA_SDK_DIR}>)
 # The decoder's own copies (a few bytes each) go to the stub's StubCopyBytes: the stub defines
 # no memcpy, so a copy the compiler inserts anywhere else still fails the link.
-set_source_files_properties(${LZMA_SDK_DIR}/LzmaDec.c TARGET_DIRECTORY sfxheadz PROPERTIES COMPILE_OPTIONS -w
+set_source_files_properties(${LZMA_SDK_DIR}/LzmaDec.c TARGET_DIRECTORY sfxheadz PROPERTIES COMPILE_OPTIONS "-w;-Os"
   COMPILE_DEFINITIONS memcpy=StubCopyBytes)

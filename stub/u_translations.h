@@ -9,9 +9,9 @@ constexpr uint8_t kLanguageCount = 26;
 // Row of the table in use; 0 (English) until SelectLanguage has run.
 extern uint8_t LanguageIndex;
 
-// The rows' texts as ANSI bytes of each language's code page, indexed by LanguageIndex.
-extern const char* const TitleTexts[kLanguageCount];
-extern const char* const WaitTexts[kLanguageCount];
+// A row's texts as ANSI bytes of its language's code page; `row` below kLanguageCount.
+const char* TitleText(uint8_t row);
+const char* WaitText(uint8_t row);
 
 // The row for a language id: looked up by its primary language (low 8 bits, as the stub
 // has always taken it); unlisted ids give row 0.

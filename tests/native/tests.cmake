@@ -43,3 +43,7 @@ gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 
 # The Linux builder's command line end to end.
 add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>)
+
+# The stubs' post-link step, on images laid out as the linker writes them.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+add_test(NAME stub_compact_headers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/native/compact_headers_test.py)

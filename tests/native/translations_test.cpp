@@ -73,14 +73,14 @@ std::string Hex(const char* bytes) {
 TEST(Translations, EveryRowDecodesToItsTextInItsCodePage) {
   EXPECT_EQ(sizeof(kExpected) / sizeof(kExpected[0]), 25u);
   for (const ExpectedRow& e : kExpected) {
-    EXPECT_EQ(ToUtf8(TitleTexts[e.row], e.codePage), e.title) << "row " << e.row;
-    EXPECT_EQ(ToUtf8(WaitTexts[e.row], e.codePage), e.wait) << "row " << e.row;
+    EXPECT_EQ(ToUtf8(TitleText(e.row), e.codePage), e.title) << "row " << e.row;
+    EXPECT_EQ(ToUtf8(WaitText(e.row), e.codePage), e.wait) << "row " << e.row;
   }
 }
 
 TEST(Translations, VietnameseKeepsItsCombiningToneMarks) {
-  EXPECT_EQ(Hex(TitleTexts[23]), "D0616E67206C61CC6D207669EAF263");
-  EXPECT_EQ(Hex(WaitTexts[23]), "567569204C6FCC6E6720D0F5F269");
+  EXPECT_EQ(Hex(TitleText(23)), "D0616E67206C61CC6D207669EAF263");
+  EXPECT_EQ(Hex(WaitText(23)), "567569204C6FCC6E6720D0F5F269");
 }
 
 TEST(Translations, PrimaryLanguageSelectsTheRow) {

@@ -260,9 +260,9 @@ TEST_F(StubWindowTest, TitleIsTheSystemLanguagesRow) {
   const uint8_t row = LanguageRowFor(system);
   const WindowSeen seen = RunAndLook(Corrupted());
   ASSERT_EQ(seen.pixels.size(), 320u * 96u);
-  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle(TitleTexts[row])), 0) << "language id " << std::hex << system;
+  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle(TitleText(row))), 0) << "language id " << std::hex << system;
   // And not some other row's title.
-  EXPECT_GT(TitleDifferences(seen.pixels, RenderTitle(TitleTexts[row == 2 ? 0 : 2])), 0);
+  EXPECT_GT(TitleDifferences(seen.pixels, RenderTitle(TitleText(row == 2 ? 0 : 2))), 0);
 }
 
 // Started by ctest with LC_ALL=de_DE.UTF-8: the system default language is then German.

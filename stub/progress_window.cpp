@@ -21,6 +21,8 @@ HINSTANCE OwnModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 HWND g_window = nullptr;
 HFONT g_largeFont = nullptr;
 HFONT g_smallFont = nullptr;
+// The bar as last painted (see BarLook); 0 before the first paint, which no bar looks like.
+int g_paintedLook = 0;
 
 HFONT CreateWindowFont(int height) {
   return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
@@ -52,11 +54,17 @@ void PaintTexts(HDC dc) {
   TextOutA(dc, 16, 32, waitLine, n);
 }
 
-void PaintBar(HDC dc) {
+// What the bar shows, as one number: the filled part's right end and the percentage.
+int BarLook() {
   const float fraction = ProgressFraction(DoneSize, TotalSize);
+  return ProgressBarEnd(fraction) << 8 | ProgressPercent(fraction);
+}
+
+void PaintBar(HDC dc) {
+  g_paintedLook = BarLook();
   char label[8];
-  const int labelLength = FormatPercentLabel(ProgressPercent(fraction), label);
-  const int barEnd = ProgressBarEnd(fraction);
+  const int labelLength = FormatPercentLabel(g_paintedLook & 0xFF, label);
+  const int barEnd = g_paintedLook >> 8;
   const int labelLeft = kBarLeft + (kBarWidth - TextWidth(dc, label, labelLength)) / 2;
 
   RECT frame = {0, 0, kWidth, kHeight};
@@ -121,8 +129,10 @@ void PumpMessages() {
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
 
+// Paints at once, but only when the bar would look different: thousands of small files
+// would otherwise cost a paint each, all of the same picture.
 void UpdateProgress() {
-  if (!g_window) return;
+  if (!g_window || BarLook() == g_paintedLook) return;
   RECT bar = {kBarLeft, kBarTop, kBarRight, kBarBottom};
   InvalidateRect(g_window, &bar, FALSE);
   PaintProgress();

@@ -124,7 +124,15 @@ void CreateProgressWindow() {
   g_smallFont = CreateWindowFont(11);
 }
 
+// Pending messages are handled at most once every few milliseconds: more often shows the
+// user nothing, and with thousands of small entries each look into the queue (a round trip
+// to the window server under some systems) would cost more than writing the file.
 void PumpMessages() {
+  constexpr DWORD kPumpIntervalMs = 10;
+  static DWORD lastPump;  // 0 before the first pump, which always runs
+  const DWORD now = GetTickCount();
+  if (lastPump != 0 && now - lastPump < kPumpIntervalMs) return;
+  lastPump = now | 1;
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }

@@ -32,10 +32,6 @@ struct PackedItem {
   EntryHeader header;
 };
 
-int ByStoredName(const void* a, const void* b) {
-  return static_cast<const PackedItem*>(a)->file->storedName.compare(static_cast<const PackedItem*>(b)->file->storedName);
-}
-
 class PackedWriter {
  public:
   PackedWriter(File& target, FileSystem& fs, BuildHost& host, const WrittenBytes& written)
@@ -49,11 +45,6 @@ class PackedWriter {
       if (file.listed.identity.valid && file.listed.identity == targetId_) continue;
       AddItem(file, launchKey);
     }
-    // By stored name, byte by byte: like files sit together within the dictionary's reach,
-    // and the stream does not depend on the order in which a file system lists a folder.
-    // Names are unique, so any sort gives one order; the C library's adds nothing to the
-    // builder's size.
-    if (!items_.empty()) std::qsort(items_.data(), items_.size(), sizeof(PackedItem), &ByStoredName);
   }
 
   int64_t Write(const PayloadId& id, const PackedSettings& settings) {

@@ -18,7 +18,8 @@
 // 50 MB of Wine's 32-bit DLLs: a 16 MiB dictionary packs 4 % smaller than 8 MiB (32 MiB
 // would take the builder past 256 MiB: the binary-tree match finder needs about 11.5 times
 // the dictionary); 64 fast bytes 2 % smaller than 32 for about 15 % more time; level 4
-// (fast mode) 16 % larger.
+// (fast mode) 16 % larger. Position bits pb 0 rather than 2: 0.4 % smaller on 100 MB of the
+// DLLs (most of their bytes are debugging data, not code), 0.2 % on C headers.
 struct PackedSettings {
   int level = 6;
   int fastBytes = 64;

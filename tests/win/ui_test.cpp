@@ -458,12 +458,10 @@ TEST_F(Builder, KeyboardAloneThroughARejectedBuild) {
   EXPECT_TRUE(WaitUntil([&] { return hasFrame(w.bmake); }, 5000));
   for (HWND browse : {w.bsource, w.bexefile, w.btarget}) EXPECT_FALSE(hasFrame(browse)) << Text(browse);
 
-  ASSERT_TRUE(SendRealKeys(w.form, "Return"));
-  HWND box = program.WaitForBox();
-  ASSERT_NE(box, nullptr);
+  HWND box = nullptr;
+  ASSERT_TRUE(SendRealKeysUntil(w.form, "Return", [&] { return (box = program.WaitForBox(500)) != nullptr; }));
   EXPECT_EQ(ReadBox(box).text, "Source directory does not exist\r\n\r\n" + dir_ + "nowhere\\");
-  ASSERT_TRUE(SendRealKeys(box, "Return"));
-  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+  EXPECT_TRUE(SendRealKeysUntil(box, "Return", [&] { return !IsWindow(box); }));
   ExpectIdleWith(w, dir_ + "nowhere", "setup.exe", target_);
   ExpectFocusBackOn(program, w.eexefile);
   ASSERT_TRUE(SendRealKeys(w.form, "End z"));

@@ -70,6 +70,14 @@ bool SendRealKeys(HWND window, const std::string& keys) {
   return StartLinuxProgram("/usr/bin/xdotool", "key --delay 40 " + keys);
 }
 
+bool SendRealKeysUntil(HWND window, const std::string& keys, const std::function<bool()>& done) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!SendRealKeys(window, keys)) return false;
+    if (WaitUntil(done, 4000)) return true;
+  }
+  return false;
+}
+
 int Scaled(int pixels96) {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);

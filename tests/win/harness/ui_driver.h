@@ -61,6 +61,12 @@ void PressKey(HWND target, UINT virtualKey);
 // False when they could not be sent. They arrive some time after this returns.
 bool SendRealKeys(HWND window, const std::string& keys);
 
+// The same, sent again (up to three times in all) while `done` does not hold within a few
+// seconds: the X focus can lag behind Wine's foreground window, and strokes that reach a
+// window disabled by a modal box are dropped. Only for keys whose repeat is harmless once
+// `done` holds. False when the keys could not be sent or `done` never held.
+bool SendRealKeysUntil(HWND window, const std::string& keys, const std::function<bool()>& done);
+
 // Pixels at 96 DPI in the system's font resolution, as the program scales its layout.
 int Scaled(int pixels96);
 

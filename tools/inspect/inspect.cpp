@@ -229,7 +229,7 @@ PayloadFault DecodeEntries(const ProducedFile& file, const PackedFile& packed, E
 
 std::string EntryLine(const EntryHeader& h, const std::string& name) {
   std::ostringstream line;
-  line << (h.IsLaunch == kCopyEntry ? '=' : h.IsLaunch ? '*' : ' ') << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' '
+  line << (h.IsLaunch ? '*' : ' ') << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' '
        << AttrText(h.Attr) << ' ' << name << '\n';
   return line.str();
 }
@@ -254,7 +254,8 @@ int ListPacked(const std::string& path, const ProducedFile& file, const PackedFi
     ++files;
   };
   visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t, uint32_t) {
-    visitor.begin(h, name);
+    lines += "=" + EntryLine(h, name).substr(1);  // marked as a copy of an earlier file
+    ++files;
     return true;
   };
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);

@@ -6,7 +6,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <utility>
 #include <stdexcept>
 #include <vector>
 
@@ -134,16 +133,18 @@ class PackedWriter {
         std::unique_ptr<File> file = fs_.OpenOrThrow(items_[i].file->path, OpenMode::Read);
         if (file->Identity() == targetId_) continue;
         std::vector<size_t>& same = originals[ContentHash(*file, group.first)];
-        items_[i].copyOf = EarlierCopy(same, *file, group.first);
+        items_[i].copyOf = EarlierSameFile(same, file->path(), group.first);
         if (items_[i].copyOf < 0) same.push_back(i);
+        host_.ProcessMessages();
       }
     }
   }
 
-  int32_t EarlierCopy(const std::vector<size_t>& candidates, File& file, int64_t size) {
+  // The first of `candidates` whose bytes equal the file's, or -1.
+  int32_t EarlierSameFile(const std::vector<size_t>& candidates, const std::string& path, int64_t size) {
     for (size_t c : candidates) {
       std::unique_ptr<File> earlier = fs_.OpenOrThrow(items_[c].file->path, OpenMode::Read);
-      std::unique_ptr<File> again = fs_.OpenOrThrow(file.path(), OpenMode::Read);
+      std::unique_ptr<File> again = fs_.OpenOrThrow(path, OpenMode::Read);
       if (SameContent(*earlier, *again, size)) return static_cast<int32_t>(c);
     }
     return -1;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -17,6 +18,9 @@ constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
 // Files smaller than this are always compressed: a stored chunk would split the stream for
 // little gain.
 constexpr int32_t kMinStoredFile = 65536;
+// Smaller files are compressed even when they repeat an earlier one: below this a copy entry
+// saves the encoder little work and the reading twice costs more.
+constexpr int64_t kMinCopiedFile = 4096;
 
 void* EncoderAlloc(void*, size_t size) { return size ? std::malloc(size) : nullptr; }
 void EncoderFree(void*, void* block) { std::free(block); }
@@ -30,7 +34,32 @@ void PutLe32(uint32_t value, unsigned char* out) {
 struct PackedItem {
   const SourceFile* file;
   EntryHeader header;
+  int32_t copyOf;  // the earlier item with the same bytes, or -1
 };
+
+// FNV-1a over the file: it only picks candidates, the bytes are compared before a copy.
+uint64_t ContentHash(File& file, int64_t size) {
+  uint64_t hash = 14695981039346656037ull;
+  for (int64_t done = 0; done < size;) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, kCopyBufferSize));
+    file.Read(CopyBuffer, n);
+    for (int32_t i = 0; i < n; ++i) hash = (hash ^ CopyBuffer[i]) * 1099511628211ull;
+    done += n;
+  }
+  return hash;
+}
+
+bool SameContent(File& a, File& b, int64_t size) {
+  std::vector<unsigned char> other(kCopyBufferSize);
+  for (int64_t done = 0; done < size;) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, kCopyBufferSize));
+    a.Read(CopyBuffer, n);
+    b.Read(other.data(), n);
+    if (std::memcmp(CopyBuffer, other.data(), n) != 0) return false;
+    done += n;
+  }
+  return true;
+}
 
 class PackedWriter {
  public:
@@ -45,6 +74,7 @@ class PackedWriter {
       if (file.listed.identity.valid && file.listed.identity == targetId_) continue;
       AddItem(file, launchKey);
     }
+    FindCopies();
   }
 
   int64_t Write(const PayloadId& id, const PackedSettings& settings) {
@@ -78,6 +108,7 @@ class PackedWriter {
                                "; it must stay below 2,147,483,648 bytes");
     PackedItem item;
     item.file = &file;
+    item.copyOf = -1;
     EntryHeader& h = item.header;
     h.IsLaunch = UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0;
     h.NameLen = static_cast<int32_t>(file.storedName.size());
@@ -85,6 +116,38 @@ class PackedWriter {
     h.Time = static_cast<int32_t>(file.listed.dosTime);
     h.Attr = file.listed.attr;
     items_.push_back(item);
+  }
+
+  // Marks every file whose bytes equal an earlier file's. Only sizes shared by two or more
+  // candidates are read, and a hash match is confirmed byte for byte.
+  void FindCopies() {
+    std::map<int64_t, std::vector<size_t>> bySize;
+    for (size_t i = 0; i < items_.size(); ++i) {
+      const EntryHeader& h = items_[i].header;
+      if (h.IsLaunch == 0 && h.Size >= kMinCopiedFile) bySize[h.Size].push_back(i);
+    }
+    for (const auto& group : bySize) {
+      if (group.second.size() < 2) continue;
+      std::map<uint64_t, std::vector<size_t>> originals;
+      for (size_t i : group.second) {
+        std::unique_ptr<File> file = fs_.OpenOrThrow(items_[i].file->path, OpenMode::Read);
+        if (file->Identity() == targetId_) continue;
+        std::vector<size_t>& same = originals[ContentHash(*file, group.first)];
+        items_[i].copyOf = EarlierSameFile(same, file->path(), group.first);
+        if (items_[i].copyOf < 0) same.push_back(i);
+        host_.ProcessMessages();
+      }
+    }
+  }
+
+  // The first of `candidates` whose bytes equal the file's, or -1.
+  int32_t EarlierSameFile(const std::vector<size_t>& candidates, const std::string& path, int64_t size) {
+    for (size_t c : candidates) {
+      std::unique_ptr<File> earlier = fs_.OpenOrThrow(items_[c].file->path, OpenMode::Read);
+      std::unique_ptr<File> again = fs_.OpenOrThrow(path, OpenMode::Read);
+      if (SameContent(*earlier, *again, size)) return static_cast<int32_t>(c);
+    }
+    return -1;
   }
 
   void Encode(CLzmaEncHandle encoder, const PackedSettings& settings, PackedHeader* header) {
@@ -167,12 +230,19 @@ class PackedWriter {
 
   bool StartNextEntry() {
     while (nextItem_ < items_.size()) {
-      const PackedItem& item = items_[nextItem_++];
+      const size_t index = nextItem_++;
+      const PackedItem& item = items_[index];
       const SourceFile& file = *item.file;
+      streamIndex_.push_back(-1);
+      if (item.copyOf >= 0 && streamIndex_[item.copyOf] >= 0) {
+        StartCopy(item, index);
+        return true;
+      }
       std::unique_ptr<File> source = fs_.OpenOrThrow(file.path, OpenMode::Read);
       // Where the listing could not tell, the opened file says whether it is the target.
       if (!file.listed.identity.valid && source->Identity() == targetId_) continue;
       source_ = std::move(source);
+      streamIndex_[index] = entries_++;
       open_ = true;
       dataLeft_ = item.header.Size;
       SetPending(&item.header, kEntryHeaderSize);
@@ -184,6 +254,23 @@ class PackedWriter {
       return true;
     }
     return false;
+  }
+
+  // Header, name, the source's index and the checksum: the whole entry, with no data.
+  void StartCopy(const PackedItem& item, size_t index) {
+    const SourceFile& file = *item.file;
+    EntryHeader header = item.header;
+    header.IsLaunch = kCopyEntry;
+    SetPending(&header, kEntryHeaderSize);
+    pending_.insert(pending_.end(), file.storedName.begin(), file.storedName.end());
+    unsigned char tail[kCopyIndexSize + kChecksumSize];
+    PutLe32(static_cast<uint32_t>(streamIndex_[item.copyOf]), tail);
+    PutLe32(ByteSum(file.storedName.data(), header.NameLen) + dataSums_[item.copyOf], tail + kCopyIndexSize);
+    pending_.insert(pending_.end(), tail, tail + sizeof tail);
+    streamIndex_[index] = entries_++;
+    dataSize_ += header.Size;
+    host_.FileStarted(file.storedName, header.Size);
+    host_.BytesCopied(header.Size);
   }
 
   // The first piece of a large file decides whether it is compressed or stored.
@@ -241,6 +328,8 @@ class PackedWriter {
   }
 
   void FinishEntry() {
+    dataSums_[nextItem_ - 1] = sum_ - ByteSum(items_[nextItem_ - 1].file->storedName.data(),
+                                               items_[nextItem_ - 1].header.NameLen);
     unsigned char sum[kChecksumSize];
     PutLe32(sum_, sum);
     SetPending(sum, kChecksumSize);
@@ -326,6 +415,9 @@ class PackedWriter {
   int64_t decodedEstimate_ = 0;
 
   size_t nextItem_ = 0;
+  std::vector<int32_t> streamIndex_;  // per item: its index in the stream, -1 when left out
+  std::map<size_t, uint32_t> dataSums_;  // per written item: the sum of its data bytes
+  int32_t entries_ = 0;
   std::unique_ptr<File> source_;
   bool open_ = false, storedData_ = false, ended_ = false;
   int32_t dataLeft_ = 0, lookPos_ = 0, lookLen_ = 0;

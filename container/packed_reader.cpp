@@ -74,8 +74,12 @@ bool IsOurHeader(const PackedHeader& h) {
 // The decoded stream, fed in pieces of any size: the entry sequence of the stored layout.
 class EntryParser {
  public:
-  EntryParser(LeadByteTest isLeadByte, char* name, const EntrySink& sink, int32_t dataSize)
-      : isLeadByte_(isLeadByte), name_(name), sink_(sink), dataSize_(dataSize) {}
+  EntryParser(LeadByteTest isLeadByte, char* name, const EntrySink& sink, int32_t dataSize, uint8_t version,
+              const PackedMemory& memory)
+      : isLeadByte_(isLeadByte), name_(name), sink_(sink), dataSize_(dataSize), version_(version), memory_(memory) {}
+  ~EntryParser() {
+    if (records_) memory_.release(records_);
+  }
 
   PayloadFault Feed(const unsigned char* p, int32_t n) {
     while (n > 0) {
@@ -95,7 +99,13 @@ class EntryParser {
   }
 
  private:
-  enum Phase { kHeader, kName, kData, kSum, kDone };
+  enum Phase { kHeader, kName, kData, kIndex, kSum, kDone };
+
+  // What a copy entry may refer to: every earlier entry's size (-1 for a copy) and data sum.
+  struct Record {
+    int32_t size;
+    uint32_t dataSum;
+  };
 
   // Takes bytes toward the current piece; true when the piece is complete.
   bool Gather(void* into, int32_t want, const unsigned char* p, int32_t n, int32_t* used) {
@@ -125,12 +135,12 @@ class EntryParser {
         if (dataLeft_ == 0) phase_ = kSum;
         return kFaultNone;
       }
+      case kIndex:
+        if (Gather(stored_, kCopyIndexSize, p, n, used)) return IndexDone();
+        return kFaultNone;
       case kSum:
         if (!Gather(stored_, kChecksumSize, p, n, used)) return kFaultNone;
-        if (LoadLe32(stored_) != sum_) return kFaultChecksum;
-        sink_.end(sink_.context, header_);
-        phase_ = kHeader;
-        return kFaultNone;
+        return SumDone();
       case kDone: break;
     }
     return kFaultPackedStream;  // bytes after the end record
@@ -142,6 +152,7 @@ class EntryParser {
       return kFaultNone;
     }
     if (header_.NameLen < 1 || header_.NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
+    if (header_.IsLaunch == kCopyEntry && version_ < 2) return kFaultPackedDamaged;
     if (header_.Size < 0) return kFaultBadSize;
     // The trailer's total is the progress bar's whole: no entry may go beyond it.
     if (header_.Size > dataSize_ - dataSeen_) return kFaultPackedDamaged;
@@ -153,16 +164,60 @@ class EntryParser {
   PayloadFault NameDone() {
     if (!IsSafeStoredName(name_, header_.NameLen, isLeadByte_)) return kFaultUnsafeName;
     sum_ = ByteSum(name_, header_.NameLen);
+    if (header_.IsLaunch == kCopyEntry) {
+      phase_ = kIndex;
+      return kFaultNone;
+    }
     dataLeft_ = header_.Size;
     sink_.begin(sink_.context, header_, name_);
     phase_ = dataLeft_ > 0 ? kData : kSum;
     return kFaultNone;
   }
 
+  // The source must be an earlier ordinary entry of the same size; copies are marked -1.
+  PayloadFault IndexDone() {
+    const uint32_t index = LoadLe32(stored_);
+    if (index >= static_cast<uint32_t>(count_) || records_[index].size != header_.Size) return kFaultPackedDamaged;
+    source_ = static_cast<int32_t>(index);
+    sum_ += records_[index].dataSum;
+    phase_ = kSum;
+    return kFaultNone;
+  }
+
+  PayloadFault SumDone() {
+    if (LoadLe32(stored_) != sum_) return kFaultChecksum;
+    const bool copy = header_.IsLaunch == kCopyEntry;
+    const uint32_t dataSum = sum_ - ByteSum(name_, header_.NameLen);
+    if (!Remember(copy ? -1 : header_.Size, dataSum)) return kFaultPackedUnsupported;
+    if (copy) sink_.copy(sink_.context, header_, name_, source_, dataSum);
+    else sink_.end(sink_.context, header_);
+    phase_ = kHeader;
+    return kFaultNone;
+  }
+
+  // False when no memory is left for the table.
+  bool Remember(int32_t size, uint32_t dataSum) {
+    if (count_ == capacity_) {
+      const int32_t capacity = capacity_ ? capacity_ * 2 : 1024;
+      Record* grown = static_cast<Record*>(memory_.allocate(static_cast<size_t>(capacity) * sizeof(Record)));
+      if (!grown) return false;
+      CopyBytes(grown, records_, count_ * static_cast<int32_t>(sizeof(Record)));
+      if (records_) memory_.release(records_);
+      records_ = grown;
+      capacity_ = capacity;
+    }
+    records_[count_++] = {size, dataSum};
+    return true;
+  }
+
   LeadByteTest isLeadByte_;
   char* name_;
   const EntrySink& sink_;
   const int32_t dataSize_;
+  const uint8_t version_;
+  const PackedMemory& memory_;
+  Record* records_ = nullptr;
+  int32_t count_ = 0, capacity_ = 0, source_ = 0;
   Phase phase_ = kHeader;
   EntryHeader header_;
   unsigned char stored_[kChecksumSize];
@@ -363,7 +418,8 @@ PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedL
   if (!ReadAt(src, headerPos, &layout->header, kPackedHeaderSize)) return kFaultRead;
   const PackedHeader& h = layout->header;
   if (!IsOurHeader(h)) return kFaultNoPayload;
-  if (h.Version != kPackedVersion || h.Reserved != 0 || !PackedPropsAllowed(h.Props, &layout->dictionarySize))
+  if (h.Version < kFirstPackedVersion || h.Version > kPackedVersion || h.Reserved != 0 ||
+      !PackedPropsAllowed(h.Props, &layout->dictionarySize))
     return kFaultPackedUnsupported;
   layout->chunksBegin = headerPos + kPackedHeaderSize;
   layout->chunksEnd = size - kPackedTrailerSize;
@@ -371,8 +427,9 @@ PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedL
   const PackedTrailer& t = layout->trailer;
   PayloadFault fault = CheckCrc(src, headerPos, size - kChecksumSize, t.Crc, pump);
   if (fault != kFaultNone) return fault;
+  // Copy entries count toward DataSize without taking room in the decoded stream.
   if (t.DecodedSize < kEntryHeaderSize || t.LzmaDecoded < 0 || t.LzmaDecoded > t.DecodedSize || t.DataSize < 0 ||
-      t.DataSize > t.DecodedSize)
+      (h.Version == 1 && t.DataSize > t.DecodedSize))
     return kFaultPackedDamaged;
   if (t.DataSize == 0) return kFaultNoData;
   return CheckChunks(src, layout);
@@ -380,7 +437,7 @@ PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedL
 
 PayloadFault UnpackPayload(const PayloadSource& src, const PackedLayout& layout, LeadByteTest isLeadByte,
                            char* nameScratch, const PackedMemory& memory, const EntrySink& sink) {
-  EntryParser parser(isLeadByte, nameScratch, sink, layout.trailer.DataSize);
+  EntryParser parser(isLeadByte, nameScratch, sink, layout.trailer.DataSize, layout.header.Version, memory);
   Unpacker unpacker(src, layout, parser);
   return unpacker.Run(memory);
 }

@@ -28,6 +28,7 @@ void* Allocate(size_t size) { return size <= kMaxBlock + (1 << 16) ? std::malloc
 struct Sink {
   int32_t open = 0;
   int64_t data = 0;
+  int32_t entries = 0;  // ended so far, copies too
 };
 
 }  // namespace
@@ -60,7 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++static_cast<Sink*>(c)->open;
       },
       [](void* c, const void*, int32_t count) { static_cast<Sink*>(c)->data += count; },
-      [](void* c, const EntryHeader&) { --static_cast<Sink*>(c)->open; }};
+      [](void* c, const EntryHeader&) {
+        --static_cast<Sink*>(c)->open;
+        ++static_cast<Sink*>(c)->entries;
+      },
+      [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t) {
+        Sink* s = static_cast<Sink*>(c);
+        // A copy comes between entries, names an earlier one and has a checked name.
+        if (s->open != 0 || source < 0 || source >= s->entries || !IsSafeStoredName(n, h.NameLen, OddLeadByte))
+          __builtin_trap();
+        s->data += h.Size;
+        ++s->entries;
+      }};
   const PayloadFault fault = UnpackPayload(src, layout, OddLeadByte, name.data(), memory, sink);
   // Success means every entry was closed and the data added up to the declared total.
   if (fault == kFaultNone && (state.open != 0 || state.data != layout.trailer.DataSize)) __builtin_trap();

@@ -22,6 +22,18 @@
 // one solid stream (no end mark) that decodes to the stream with the stored pieces left
 // out; the stored pieces carry the data of files that would not shrink. Every integer is
 // little-endian; sizes and positions are signed 32-bit.
+//
+// Version 2 adds copy entries, for a file whose bytes equal an earlier file's: in place of
+// the data they carry the 4-byte index (0-based, in stream order) of that earlier entry,
+// which must be an ordinary entry of the same Size; the checksum stays what the entry would
+// carry with the data.
+//
+//   | EntryHeader  IsLaunch = kCopyEntry, Size = the file's size |
+//   | name         NameLen bytes                                 |
+//   | source       4 bytes: index of the earlier entry           |
+//   | ByteSum      4 bytes: name sum + the source's data sum     |
+//
+// Readers take versions 1 and 2; a copy entry in version 1 is a fault.
 // Compiled into the stub too: no C or C++ runtime.
 #pragma once
 
@@ -46,7 +58,7 @@ struct ChunkHeader {
 
 struct PackedTrailer {
   int32_t DecodedSize;  // bytes of the decoded stream, end record included
-  int32_t DataSize;     // sum of the entries' Size fields
+  int32_t DataSize;     // sum of the entries' Size fields, copy entries' too
   int32_t LzmaDecoded;  // of DecodedSize, the bytes that the LZMA stream decodes to
   uint32_t Crc;         // CRC-32 of every byte from the PackedHeader up to this field
 };
@@ -61,7 +73,10 @@ static_assert(sizeof(PackedTrailer) == 16, "PackedTrailer is 16 bytes on disk");
 static_assert(offsetof(PackedTrailer, Crc) == 12, "the CRC is the last field of the file");
 
 constexpr int32_t kPackedMarker = -0x5A4B;  // any negative NameLen is refused by stored readers
-constexpr uint8_t kPackedVersion = 1;
+constexpr uint8_t kPackedVersion = 2;
+constexpr uint8_t kFirstPackedVersion = 1;  // still read: the same without copy entries
+constexpr uint8_t kCopyEntry = 2;           // IsLaunch of a copy entry, never a launch mark
+constexpr int32_t kCopyIndexSize = 4;
 constexpr uint8_t kChunkLzma = 1;
 constexpr uint8_t kChunkStored = 2;
 constexpr int32_t kPackedHeaderSize = static_cast<int32_t>(sizeof(PackedHeader));

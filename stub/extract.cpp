@@ -173,7 +173,7 @@ void ExtractEntry(const EntryHeader& header, int32_t pos) {
 // The same steps as ExtractEntry, for an entry whose data arrives in pieces.
 HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
   FormFullPath(name, header.NameLen);
-  if (header.IsLaunch != 0) {
+  if (header.IsLaunch == 1) {  // a copy entry's 2 is no launch mark
     StrClear(&LaunchPath);
     StrAppendZ(&LaunchPath, g_fullPath);
   }

@@ -16,12 +16,53 @@ void ReleaseBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 HANDLE g_entryFile;  // open between BeginEntry and EndEntry only; zero-initialised, so no .data
 
-void BeginEntry(void*, const EntryHeader& header, const char* name) { g_entryFile = BeginEntryFile(header, name); }
+// Per entry, where its full path starts in UnpackedList: a copy entry reads its source there.
+StubString g_listAt;
+char g_sourcePath[kMaxStoredNameLen + 1];
+// The decoder holds both halves of CopyBuffer while a copy entry is written.
+unsigned char g_copyBytes[65536];
+
+HANDLE BeginListedEntry(const EntryHeader& header, const char* name) {
+  StrAppend(&g_listAt, reinterpret_cast<const char*>(&UnpackedList.length), sizeof(int32_t));
+  return BeginEntryFile(header, name);
+}
+
+void BeginEntry(void*, const EntryHeader& header, const char* name) { g_entryFile = BeginListedEntry(header, name); }
 void EntryData(void*, const void* bytes, int32_t count) { WriteEntryBytes(g_entryFile, bytes, count); }
 void EndEntry(void*, const EntryHeader& header) {
   EndEntryFile(g_entryFile, header);
   g_entryFile = INVALID_HANDLE_VALUE;
 }
+
+// Fills a copy entry's file from its source's file, written earlier in this run. Another
+// process may have changed that file since: its bytes must still sum to the source's data.
+void CopyEntry(void*, const EntryHeader& header, const char* name, int32_t sourceIndex, uint32_t dataSum) {
+  const char* from = UnpackedList.text + reinterpret_cast<const int32_t*>(g_listAt.text)[sourceIndex];
+  int32_t n = 0;
+  for (; from[n] != '\r'; ++n) g_sourcePath[n] = from[n];
+  g_sourcePath[n] = 0;
+  HANDLE file = BeginListedEntry(header, name);
+  HANDLE source = CreateFileA(g_sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source == INVALID_HANDLE_VALUE) QuitStub(g_sourcePath, FailureCode(ERROR_FILE_NOT_FOUND));
+  uint32_t sum = 0;
+  int32_t left = header.Size;
+  DWORD got = 1;
+  while (left > 0 && got > 0) {
+    const DWORD want = left < static_cast<int32_t>(sizeof g_copyBytes) ? left : sizeof g_copyBytes;
+    if (!ReadFile(source, g_copyBytes, want, &got, nullptr)) QuitStub(g_sourcePath, FailureCode(ERROR_READ_FAULT));
+    sum += ByteSum(g_copyBytes, static_cast<int32_t>(got));
+    WriteEntryBytes(file, g_copyBytes, static_cast<int32_t>(got));
+    left -= static_cast<int32_t>(got);
+  }
+  CloseHandle(source);
+  if (left != 0 || sum != dataSum) QuitStub(g_sourcePath, ERROR_BAD_EXE_FORMAT);
+  EndEntryFile(file, header);
+}
+
+// At namespace scope: as locals, the 64-bit build copied them from a .data section.
+const PackedMemory kMemory = {AllocateBlock, ReleaseBlock};
+const EntrySink kSink = {nullptr, BeginEntry, EntryData, EndEntry, CopyEntry};
 
 }  // namespace
 
@@ -33,8 +74,6 @@ void CheckOwnPackedPayload() {
 }
 
 void ExtractPackedPayload() {
-  const PackedMemory memory = {AllocateBlock, ReleaseBlock};
-  const EntrySink sink = {nullptr, BeginEntry, EntryData, EndEntry};
-  const PayloadFault fault = UnpackPayload(OwnSource, g_layout, IsLeadByteAnsi, g_packedName, memory, sink);
+  const PayloadFault fault = UnpackPayload(OwnSource, g_layout, IsLeadByteAnsi, g_packedName, kMemory, kSink);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
 }

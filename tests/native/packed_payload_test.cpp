@@ -44,7 +44,8 @@ struct Decoded {
   PayloadFault checked = kFaultNone, unpacked = kFaultNone;
   std::map<std::string, std::string> files;
   std::string order;
-  int begun = 0;
+  std::vector<std::string> names;  // every entry in stream order, copies too
+  int begun = 0, copies = 0;
   PackedLayout layout{};
 };
 
@@ -73,7 +74,18 @@ Decoded Decode(const std::string& bytes, int32_t start) {
         auto* x = static_cast<Context*>(c);
         x->d->files[*x->current].append(static_cast<const char*>(b), n);
       },
-      [](void*, const EntryHeader&) {}};
+      [](void* c, const EntryHeader&) {
+        auto* x = static_cast<Context*>(c);
+        x->d->names.push_back(*x->current);
+      },
+      [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t) {
+        auto* x = static_cast<Context*>(c);
+        const std::string name(n, h.NameLen);
+        x->d->files[name] = x->d->files[x->d->names.at(source)];
+        x->d->names.push_back(name);
+        x->d->order += name + ";";
+        ++x->d->copies;
+      }};
   d.unpacked = UnpackPayload(src, d.layout, nullptr, name.data(), memory, sink);
   return d;
 }
@@ -83,6 +95,45 @@ void Reseal(std::string* bytes, int32_t start) {
   const size_t from = start + kPayloadIdSize;
   const uint32_t crc = Crc32(0, bytes->data() + from, static_cast<int32_t>(bytes->size() - from - 4));
   PutLe32(*bytes, bytes->size() - 4, crc);
+}
+
+uint32_t SumOf(const std::string& bytes) {
+  uint32_t sum = 0;
+  for (unsigned char c : bytes) sum += c;
+  return sum;
+}
+
+// A copy entry of a file of `size` bytes whose data sum to `dataSum`, repeating entry `index`.
+std::string CopyEntryBytes(const std::string& name, int32_t size, uint32_t index, uint32_t dataSum) {
+  std::string s(1, static_cast<char>(kCopyEntry));
+  for (uint32_t v : {static_cast<uint32_t>(name.size()), static_cast<uint32_t>(size), 0x5A213C61u, 0x20u})
+    AppendLe32(s, v);
+  s += name;
+  AppendLe32(s, index);
+  AppendLe32(s, SumOf(name) + dataSum);
+  return s;
+}
+
+// A payload written by hand: one stored chunk holding a whole entry sequence.
+std::string HandMadePayload(const std::string& stub, const std::string& entries, int32_t dataSize,
+                            uint8_t version = kPackedVersion) {
+  std::string bytes = stub + IdRecord();
+  std::string header(kPackedHeaderSize, '\0');
+  PutLe32(header, 1, static_cast<uint32_t>(kPackedMarker));
+  header.replace(5, 3, "KZP");
+  header[8] = static_cast<char>(version);
+  header[9] = 93;  // lc 3, lp 0, pb 2
+  PutLe32(header, 10, 1 << 16);
+  std::string chunk(kChunkHeaderSize, '\0');
+  chunk[0] = kChunkStored;
+  PutLe32(chunk, 1, static_cast<uint32_t>(entries.size()));
+  std::string trailer(kPackedTrailerSize, '\0');
+  PutLe32(trailer, 0, static_cast<uint32_t>(entries.size()));
+  PutLe32(trailer, 4, static_cast<uint32_t>(dataSize));
+  bytes += header + chunk + entries + trailer;
+  const int32_t start = static_cast<int32_t>(stub.size());
+  Reseal(&bytes, start);
+  return bytes;
 }
 
 class PackedTest : public ::testing::Test {
@@ -231,25 +282,68 @@ TEST_F(PackedTest, HostileNamesInTheDecodedStreamAreNeverHandedOn) {
   // A payload written by hand: one stored chunk holding a whole entry sequence whose second
   // name climbs out of the folder.
   const std::string entries = EntryBytes({"ok.txt", "fine", 1}) + EntryBytes({"..\\evil.txt", "bad", 0}) + EndRecord();
-  std::string bytes = stub_ + IdRecord();
-  std::string header(kPackedHeaderSize, '\0');
-  PutLe32(header, 1, static_cast<uint32_t>(kPackedMarker));
-  header.replace(5, 3, "KZP");
-  header[8] = kPackedVersion;
-  header[9] = 93;  // lc 3, lp 0, pb 2
-  PutLe32(header, 10, 1 << 16);
-  std::string chunk(kChunkHeaderSize, '\0');
-  chunk[0] = kChunkStored;
-  PutLe32(chunk, 1, static_cast<uint32_t>(entries.size()));
-  std::string trailer(kPackedTrailerSize, '\0');
-  PutLe32(trailer, 0, static_cast<uint32_t>(entries.size()));
-  PutLe32(trailer, 4, 7);
-  bytes += header + chunk + entries + trailer;
-  Reseal(&bytes, Start());
+  const std::string bytes = HandMadePayload(stub_, entries, 7);
   const Decoded d = Decode(bytes, Start());
   ASSERT_EQ(d.checked, kFaultNone);
   EXPECT_EQ(d.unpacked, kFaultUnsafeName);
   EXPECT_EQ(d.order, "ok.txt;");
+}
+
+TEST_F(PackedTest, CopyEntriesMustRepeatAnEarlierOrdinaryEntryOfTheSameSize) {
+  const std::string first = EntryBytes({"a.txt", "abcdef", 1}) + EntryBytes({"b.txt", "xyz"});
+  const uint32_t abc = SumOf("abcdef");
+  struct Case {
+    const char* what;
+    std::string copy;
+    uint8_t version;
+    PayloadFault expected;
+    int32_t copiedSize = 6;  // for the trailer's DataSize
+  };
+  const Case cases[] = {
+      {"a copy of entry 0", CopyEntryBytes("c.txt", 6, 0, abc), 2, kFaultNone},
+      {"a copy in version 1", CopyEntryBytes("c.txt", 6, 0, abc), 1, kFaultPackedDamaged},
+      {"its own index", CopyEntryBytes("c.txt", 6, 2, abc), 2, kFaultPackedDamaged},
+      {"out of range", CopyEntryBytes("c.txt", 6, 0x80000000u, abc), 2, kFaultPackedDamaged},
+      {"another size", CopyEntryBytes("c.txt", 3, 0, SumOf("xyz")), 2, kFaultPackedDamaged, 3},
+      {"a checksum of other data", CopyEntryBytes("c.txt", 6, 0, abc + 1), 2, kFaultChecksum},
+      {"a copy of a copy", CopyEntryBytes("c.txt", 6, 0, abc) + CopyEntryBytes("d.txt", 6, 2, abc), 2,
+       kFaultPackedDamaged, 12},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = HandMadePayload(stub_, first + c.copy + EndRecord(), 9 + c.copiedSize, c.version);
+    const Decoded d = Decode(bytes, Start());
+    ASSERT_EQ(d.checked, kFaultNone) << c.what;
+    EXPECT_EQ(d.unpacked, c.expected) << c.what;
+    if (c.expected == kFaultNone) {
+      EXPECT_EQ(d.copies, 1) << c.what;
+    }
+  }
+}
+
+TEST_F(PackedTest, IdenticalFilesAreStoredOnceAndComeBackWhole) {
+  // Noise is stored uncompressed, so each copy not made costs its full size.
+  const std::string noise = RandomBytes(100000, 3), small = Repeated("tiny", 100);
+  WriteAll(root_ + "/src/setup.exe", noise);
+  for (const char* dir : {"/src/x/", "/src/y/"}) {
+    WriteAll(root_ + dir + "noise.bin", noise);
+    WriteAll(root_ + dir + "small.txt", small);
+  }
+  WriteAll(root_ + "/src/z/other.bin", noise.substr(0, 99999) + "!");
+  ASSERT_EQ(BuildSfx(root_ + "/src", "setup.exe", root_ + "/dup.exe"), BuildOutcome::Built);
+  const std::string bytes = ReadAll(root_ + "/dup.exe");
+  const Decoded d = Decode(bytes, Start());
+  ASSERT_EQ(d.unpacked, kFaultNone);
+  EXPECT_EQ(d.copies, 1) << "one noise.bin repeats the other; the launch file, small and changed files never";
+  EXPECT_EQ(d.files.at("y\\noise.bin"), noise);
+  EXPECT_EQ(d.layout.trailer.DataSize, 4 * 100000 + 2 * 400);
+  EXPECT_LT(bytes.size(), 3 * 100000u + 2000u) << "three noise files stored, not four";
+  const std::string out = root_ + "/out";
+  ASSERT_EQ(Inspect({"extract", root_ + "/dup.exe", out}), kInspectOk) << err_.str();
+  EXPECT_EQ(ReadAll(out + "/y/noise.bin"), noise);
+  EXPECT_EQ(Inspect({"list", root_ + "/dup.exe"}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("=     100000"), std::string::npos) << out_.str();
+  EXPECT_EQ(Inspect({"verify", root_ + "/dup.exe"}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("6 files"), std::string::npos) << out_.str();
 }
 
 TEST_F(PackedTest, IncompressibleTestLooksAtTheSpreadOfByteValues) {

@@ -18,6 +18,7 @@ for i in $(seq 3000); do echo "line $i of some text that compresses"; done > "$d
 : > "$dir/src/docs/empty.txt"
 mkdir -p "$dir/src/docs/deep"
 head -c 1048577 /dev/zero > "$dir/src/docs/deep/zeros.bin"
+cp "$dir/src/media/noise.bin" "$dir/src/docs/deep/twin.bin"  # written as a copy entry
 "$linux" -z -o -c "$dir/src" run.bat "$dir/linux.exe"
 "$WINE64" "$winexe" -z -h -o -c "Z:${dir//\//\\}\\src" run.bat "Z:${dir//\//\\}\\windows.exe"
 names() { "$inspect" list "$1" | tail -n +3 | awk '{print $NF}'; }

@@ -78,7 +78,8 @@ class PackedStub : public ::testing::Test {
     for (const std::string& id : ids_) RemoveTree(ExtractDir(id));
   }
 
-  // A mixed tree: compressible, incompressible, empty, 1 MiB + 1, nested folders.
+  // A mixed tree: compressible, incompressible, empty, 1 MiB + 1, nested folders, and two
+  // files that repeat earlier ones, written as copy entries.
   void MakeTree() {
     src_ = dir_ + "src\\";
     files_ = {{"probe.exe", ReadFile(ProgramDir() + "stub_probe.exe")},
@@ -86,7 +87,9 @@ class PackedStub : public ::testing::Test {
               {"empty.txt", ""},
               {"media\\noise.cab", RandomBytes(1200000, 3)},
               {"deep\\er\\edge.bin", std::string((1 << 20) + 1, 'e')},
-              {"deep\\er\\still\\zero.dat", ""}};
+              {"deep\\er\\still\\zero.dat", ""},
+              {"twin\\noise.cab", RandomBytes(1200000, 3)},
+              {"twin\\edge.bin", std::string((1 << 20) + 1, 'e')}};
     for (const auto& f : files_) {
       for (size_t at = f.first.find('\\'); at != std::string::npos; at = f.first.find('\\', at + 1))
         CreateDirectoryA((src_ + f.first.substr(0, at)).c_str(), nullptr);
@@ -141,6 +144,7 @@ class PackedStub : public ::testing::Test {
 TEST_F(PackedStub, MixedTreeUnpacksExactlyAndPassesParametersAndExitCode) {
   const std::string payload = PayloadOf(BuildPacked());
   ASSERT_EQ(static_cast<int32_t>(Le32(payload, kPayloadIdSize + 1)), kPackedMarker);
+  EXPECT_LT(payload.size(), 1300000u) << "the noise is stored once";
   const std::string file = Write(packedStub_, payload);
   SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "5");
   const RunResult r = RunAndAnswer(Quote(file) + " one \"two words\"", dir_);

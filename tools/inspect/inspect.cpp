@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <iomanip>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "container/packed_reader.h"
 #include "container/payload_reader.h"
@@ -196,6 +198,8 @@ struct EntryVisitor {
   std::function<void(const EntryHeader&, const std::string&)> begin;
   std::function<bool(const unsigned char*, int32_t)> data;
   std::function<bool(const EntryHeader&)> end;
+  // A copy entry: the data of entry `source`, whose bytes sum to `dataSum`.
+  std::function<bool(const EntryHeader&, const std::string&, int32_t source, uint32_t dataSum)> copy;
   bool failed = false;
 };
 
@@ -215,6 +219,10 @@ PayloadFault DecodeEntries(const ProducedFile& file, const PackedFile& packed, E
       [](void* c, const EntryHeader& h) {
         auto* v = static_cast<EntryVisitor*>(c);
         if (!v->failed && v->end && !v->end(h)) v->failed = true;
+      },
+      [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t dataSum) {
+        auto* v = static_cast<EntryVisitor*>(c);
+        if (!v->failed && v->copy && !v->copy(h, std::string(n, h.NameLen), source, dataSum)) v->failed = true;
       }};
   return UnpackPayload(file.source(), packed.layout, nullptr, name.data(), memory, sink);
 }
@@ -244,6 +252,11 @@ int ListPacked(const std::string& path, const ProducedFile& file, const PackedFi
   visitor.begin = [&](const EntryHeader& h, const std::string& name) {
     lines += EntryLine(h, name);
     ++files;
+  };
+  visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t, uint32_t) {
+    lines += "=" + EntryLine(h, name).substr(1);  // marked as a copy of an earlier file
+    ++files;
+    return true;
   };
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
@@ -276,6 +289,11 @@ int VerifyPacked(const std::string& path, const ProducedFile& file, const Packed
   visitor.begin = [&](const EntryHeader& h, const std::string&) {
     launch = launch || h.IsLaunch != 0;
     ++files;
+  };
+  // The reader has matched the copy's checksum against its source's data.
+  visitor.copy = [&](const EntryHeader&, const std::string&, int32_t, uint32_t) {
+    ++files;
+    return true;
   };
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
@@ -397,6 +415,7 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
     if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
   }
   std::string lastFolder = root, target, error;
+  std::vector<std::string> targets;  // per entry in stream order, to find a copy's source
   FilePtr output;
   EntryVisitor visitor;
   visitor.begin = [&](const EntryHeader&, const std::string& name) {
@@ -422,7 +441,33 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
     const struct timespec times[2] = {when, when};
     if (when.tv_sec != static_cast<time_t>(-1)) utimensat(AT_FDCWD, target.c_str(), times, 0);
     out << target << '\n';
+    targets.push_back(target);
     return true;
+  };
+  // A copy is read back from its source's file, written earlier in this run.
+  visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t source, uint32_t dataSum) {
+    const std::string from = targets[source];
+    visitor.begin(h, name);
+    FilePtr input(std::fopen(from.c_str(), "rb"));
+    if (visitor.failed || !input) {
+      if (error.empty()) error = from + ": " + std::strerror(errno);
+      return false;
+    }
+    std::vector<unsigned char> buffer(kCopyBufferSize);
+    uint32_t sum = 0;
+    int32_t left = h.Size;
+    while (left > 0) {
+      const size_t n = std::fread(buffer.data(), 1, std::min(left, kCopyBufferSize), input.get());
+      if (n == 0) break;
+      sum += ByteSum(buffer.data(), static_cast<int32_t>(n));
+      if (!visitor.data(buffer.data(), static_cast<int32_t>(n))) return false;
+      left -= static_cast<int32_t>(n);
+    }
+    if (left != 0 || sum != dataSum) {
+      error = from + ": changed while it was being copied";
+      return false;
+    }
+    return visitor.end(h);
   };
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);
   if (!error.empty()) {

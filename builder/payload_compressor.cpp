@@ -34,7 +34,9 @@ void PutLe32(uint32_t value, unsigned char* out) {
 struct PackedItem {
   const SourceFile* file;
   EntryHeader header;
-  int32_t copyOf;  // the earlier item with the same bytes, or -1
+  int32_t copyOf = -1;       // the earlier item with the same bytes, or -1
+  int32_t streamIndex = -1;  // its index in the stream once written; -1 while not (or left out)
+  uint32_t dataSum = 0;      // the sum of its data bytes, once written
 };
 
 // FNV-1a over the file: it only picks candidates, the bytes are compared before a copy.
@@ -49,8 +51,8 @@ uint64_t ContentHash(File& file, int64_t size) {
   return hash;
 }
 
-bool SameContent(File& a, File& b, int64_t size) {
-  std::vector<unsigned char> other(kCopyBufferSize);
+// `other` holds kCopyBufferSize bytes; `a` is read through CopyBuffer.
+bool SameContent(File& a, File& b, int64_t size, std::vector<unsigned char>& other) {
   for (int64_t done = 0; done < size;) {
     const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, kCopyBufferSize));
     a.Read(CopyBuffer, n);
@@ -108,7 +110,6 @@ class PackedWriter {
                                "; it must stay below 2,147,483,648 bytes");
     PackedItem item;
     item.file = &file;
-    item.copyOf = -1;
     EntryHeader& h = item.header;
     h.IsLaunch = UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0;
     h.NameLen = static_cast<int32_t>(file.storedName.size());
@@ -145,7 +146,8 @@ class PackedWriter {
     for (size_t c : candidates) {
       std::unique_ptr<File> earlier = fs_.OpenOrThrow(items_[c].file->path, OpenMode::Read);
       std::unique_ptr<File> again = fs_.OpenOrThrow(path, OpenMode::Read);
-      if (SameContent(*earlier, *again, size)) return static_cast<int32_t>(c);
+      if (compareBuffer_.empty()) compareBuffer_.resize(kCopyBufferSize);
+      if (SameContent(*earlier, *again, size, compareBuffer_)) return static_cast<int32_t>(c);
     }
     return -1;
   }
@@ -230,19 +232,17 @@ class PackedWriter {
 
   bool StartNextEntry() {
     while (nextItem_ < items_.size()) {
-      const size_t index = nextItem_++;
-      const PackedItem& item = items_[index];
+      PackedItem& item = items_[nextItem_++];
       const SourceFile& file = *item.file;
-      streamIndex_.push_back(-1);
-      if (item.copyOf >= 0 && streamIndex_[item.copyOf] >= 0) {
-        StartCopy(item, index);
+      if (item.copyOf >= 0 && items_[item.copyOf].streamIndex >= 0) {
+        StartCopy(item);
         return true;
       }
       std::unique_ptr<File> source = fs_.OpenOrThrow(file.path, OpenMode::Read);
       // Where the listing could not tell, the opened file says whether it is the target.
       if (!file.listed.identity.valid && source->Identity() == targetId_) continue;
       source_ = std::move(source);
-      streamIndex_[index] = entries_++;
+      item.streamIndex = entries_++;
       open_ = true;
       dataLeft_ = item.header.Size;
       SetPending(&item.header, kEntryHeaderSize);
@@ -257,17 +257,18 @@ class PackedWriter {
   }
 
   // Header, name, the source's index and the checksum: the whole entry, with no data.
-  void StartCopy(const PackedItem& item, size_t index) {
+  void StartCopy(PackedItem& item) {
     const SourceFile& file = *item.file;
     EntryHeader header = item.header;
     header.IsLaunch = kCopyEntry;
     SetPending(&header, kEntryHeaderSize);
     pending_.insert(pending_.end(), file.storedName.begin(), file.storedName.end());
     unsigned char tail[kCopyIndexSize + kChecksumSize];
-    PutLe32(static_cast<uint32_t>(streamIndex_[item.copyOf]), tail);
-    PutLe32(ByteSum(file.storedName.data(), header.NameLen) + dataSums_[item.copyOf], tail + kCopyIndexSize);
+    const PackedItem& source = items_[item.copyOf];
+    PutLe32(static_cast<uint32_t>(source.streamIndex), tail);
+    PutLe32(ByteSum(file.storedName.data(), header.NameLen) + source.dataSum, tail + kCopyIndexSize);
     pending_.insert(pending_.end(), tail, tail + sizeof tail);
-    streamIndex_[index] = entries_++;
+    item.streamIndex = entries_++;
     dataSize_ += header.Size;
     host_.FileStarted(file.storedName, header.Size);
     host_.BytesCopied(header.Size);
@@ -328,8 +329,8 @@ class PackedWriter {
   }
 
   void FinishEntry() {
-    dataSums_[nextItem_ - 1] = sum_ - ByteSum(items_[nextItem_ - 1].file->storedName.data(),
-                                               items_[nextItem_ - 1].header.NameLen);
+    PackedItem& item = items_[nextItem_ - 1];
+    item.dataSum = sum_ - ByteSum(item.file->storedName.data(), item.header.NameLen);
     unsigned char sum[kChecksumSize];
     PutLe32(sum_, sum);
     SetPending(sum, kChecksumSize);
@@ -415,9 +416,8 @@ class PackedWriter {
   int64_t decodedEstimate_ = 0;
 
   size_t nextItem_ = 0;
-  std::vector<int32_t> streamIndex_;  // per item: its index in the stream, -1 when left out
-  std::map<size_t, uint32_t> dataSums_;  // per written item: the sum of its data bytes
   int32_t entries_ = 0;
+  std::vector<unsigned char> compareBuffer_;  // SameContent's second buffer, made once when needed
   std::unique_ptr<File> source_;
   bool open_ = false, storedData_ = false, ended_ = false;
   int32_t dataLeft_ = 0, lookPos_ = 0, lookLen_ = 0;

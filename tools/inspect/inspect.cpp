@@ -416,6 +416,7 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
   }
   std::string lastFolder = root, target, error;
   std::vector<std::string> targets;  // per entry in stream order, to find a copy's source
+  std::vector<unsigned char> copyBuffer;  // made at the first copy entry, kept for the next
   FilePtr output;
   EntryVisitor visitor;
   visitor.begin = [&](const EntryHeader&, const std::string& name) {
@@ -453,14 +454,14 @@ int ExtractPacked(const std::string& path, const std::string& dir, const Produce
       if (error.empty()) error = from + ": " + std::strerror(errno);
       return false;
     }
-    std::vector<unsigned char> buffer(kCopyBufferSize);
+    if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);
     uint32_t sum = 0;
     int32_t left = h.Size;
     while (left > 0) {
-      const size_t n = std::fread(buffer.data(), 1, std::min(left, kCopyBufferSize), input.get());
+      const size_t n = std::fread(copyBuffer.data(), 1, std::min(left, kCopyBufferSize), input.get());
       if (n == 0) break;
-      sum += ByteSum(buffer.data(), static_cast<int32_t>(n));
-      if (!visitor.data(buffer.data(), static_cast<int32_t>(n))) return false;
+      sum += ByteSum(copyBuffer.data(), static_cast<int32_t>(n));
+      if (!visitor.data(copyBuffer.data(), static_cast<int32_t>(n))) return false;
       left -= static_cast<int32_t>(n);
     }
     if (left != 0 || sum != dataSum) {

@@ -13,7 +13,7 @@
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "shared/u_shared.h"
-#include "uikit/u_paths.h"
+#include "platform/paths.h"
 
 bool OverwriteTarget = false;
 bool ReportSuccess = true;

@@ -12,7 +12,7 @@
 #include "uikit/about.h"
 #include "uikit/application_win32.h"
 #include "uikit/shell.h"
-#include "uikit/u_paths.h"
+#include "platform/paths.h"
 #include "uikit/ui_text.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "uikit/about.h"
 #include "uikit/application_win32.h"
+#include "uikit/dll_loading.h"
 #include "uikit/messageboxes.h"
 #include "uikit/shell.h"
 #include "uikit/ui_text.h"
@@ -62,6 +63,7 @@ int RunWindow(const CommandLine& cmd) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  RestrictDllSearchToSystem();
   AboutWebPage = "kes-dra";
   const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
   if (!StartBuilder(cmd)) {

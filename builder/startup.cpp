@@ -2,7 +2,7 @@
 
 #include "builder/build_sfx.h"
 #include "platform/fs.h"
-#include "uikit/resources.h"
+#include "platform/resources.h"
 
 bool StartBuilder(const CommandLine& cmd) {
   const void* image = nullptr;

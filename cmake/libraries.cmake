@@ -3,8 +3,12 @@
 #
 #   shared  <-  container                       (the stub compiles these two only)
 #   shared  <-  platform  <-  pe  <-  builder
-#               platform  <-  uikit  <-  builder
 #   shared  <-  container  <-  builder          (the one stored-name rule)
+#               platform  <-  uikit  <-  kesdra.exe (the Win32 windows; with builder)
+#
+# Included by the top folder and by fuzz/, so paths start from KESDRA_ROOT.
+get_filename_component(KESDRA_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+set(R ${KESDRA_ROOT})
 # The LZMA SDK as Debian's lzma-dev installs it: compiled from there, never copied. The
 # encoder is single-threaded (the SDK's threaded match finder is not installed) and built
 # for speed in every build type: it is most of a compressed build's time. -idirafter: the
@@ -19,40 +23,47 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
   set(KESDRA_X86 TRUE)
 endif()
 
-add_library(kesdra_shared STATIC shared/u_shared.cpp shared/u_packed.cpp)
-target_include_directories(kesdra_shared PUBLIC ${CMAKE_SOURCE_DIR})
+add_library(kesdra_shared STATIC ${R}/shared/u_shared.cpp ${R}/shared/u_packed.cpp)
+target_include_directories(kesdra_shared PUBLIC ${R})
 
-add_library(kesdra_container STATIC container/payload_reader.cpp container/packed_reader.cpp container/stored_name.cpp
-            ${LZMA_SDK_DIR}/LzmaDec.c)
+add_library(kesdra_container STATIC ${R}/container/payload_reader.cpp ${R}/container/packed_reader.cpp
+            ${R}/container/stored_name.cpp ${LZMA_SDK_DIR}/LzmaDec.c)
 target_link_libraries(kesdra_container PUBLIC kesdra_shared)
 target_compile_options(kesdra_container PRIVATE $<$<COMPILE_LANGUAGE:C>:-w>)
 
 if(WIN32)
-  add_library(kesdra_platform STATIC platform/fs_common.cpp platform/fs_win32.cpp)
+  add_library(kesdra_platform STATIC ${R}/platform/fs_common.cpp ${R}/platform/paths.cpp ${R}/platform/fs_win32.cpp
+              ${R}/platform/resources_win32.cpp)
 else()
-  add_library(kesdra_platform STATIC platform/fs_common.cpp platform/fs_posix.cpp platform/cp1252.cpp)
+  # The Linux builder's own resources are linked into its image (builder/stub_image.S.in).
+  add_library(kesdra_platform STATIC ${R}/platform/fs_common.cpp ${R}/platform/paths.cpp ${R}/platform/fs_posix.cpp
+              ${R}/platform/cp1252.cpp ${R}/platform/resources_posix.cpp)
 endif()
 target_link_libraries(kesdra_platform PUBLIC kesdra_shared)
 
-add_library(kesdra_pe STATIC pe/pe_checksum.cpp pe/pe_image.cpp pe/pe_resources.cpp pe/pe_update.cpp)
+add_library(kesdra_pe STATIC ${R}/pe/pe_checksum.cpp ${R}/pe/pe_image.cpp ${R}/pe/pe_resources.cpp ${R}/pe/pe_update.cpp)
 target_link_libraries(kesdra_pe PUBLIC kesdra_platform)
 
+# The Win32 user interface. Its texts (ui_text) are portable, so that their rules are tested
+# natively: on Linux the library is those texts alone, and nothing of the product links it.
 if(WIN32)
-  add_library(kesdra_uikit STATIC uikit/u_paths.cpp uikit/ui_text.cpp uikit/application_win32.cpp
-              uikit/about_win32.cpp uikit/shell_win32.cpp uikit/messageboxes_win32.cpp uikit/resources_win32.cpp
-              uikit/u_captions.cpp)
-  target_link_libraries(kesdra_uikit PUBLIC kesdra_platform comctl32 comdlg32 version shell32 ole32 gdi32)
+  add_library(kesdra_uikit STATIC ${R}/uikit/ui_text.cpp ${R}/uikit/application_win32.cpp ${R}/uikit/about_win32.cpp
+              ${R}/uikit/shell_win32.cpp ${R}/uikit/messageboxes_win32.cpp ${R}/uikit/u_captions.cpp
+              ${R}/uikit/dll_loading_win32.cpp)
+  target_link_libraries(kesdra_uikit PUBLIC kesdra_platform comctl32 comdlg32 shell32 ole32 gdi32)
 else()
-  # The Linux builder's own resources are linked into its image (builder/stub_image.S.in).
-  add_library(kesdra_uikit STATIC uikit/u_paths.cpp uikit/ui_text.cpp uikit/resources_posix.cpp)
-  target_link_libraries(kesdra_uikit PUBLIC kesdra_platform)
+  add_library(kesdra_uikit STATIC ${R}/uikit/ui_text.cpp)
 endif()
 
-add_library(kesdra_builder STATIC builder/cmdline.cpp builder/u_settings.cpp builder/build_sfx.cpp
-            builder/source_tree.cpp builder/transfer.cpp builder/startup.cpp builder/payload_compressor.cpp
-            ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
+add_library(kesdra_builder STATIC ${R}/builder/cmdline.cpp ${R}/builder/u_settings.cpp ${R}/builder/build_sfx.cpp
+            ${R}/builder/source_tree.cpp ${R}/builder/transfer.cpp ${R}/builder/startup.cpp
+            ${R}/builder/payload_compressor.cpp ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
 # The builder checks stored names with the same rule the stub applies.
-target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_uikit kesdra_container)
+target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_container)
+
+# The stub's language table, for the tests that check its texts (the stub compiles it itself).
+add_library(kesdra_translations STATIC ${R}/stub/u_translations.cpp)
+target_include_directories(kesdra_translations PUBLIC ${R})
 
 if(KESDRA_X86)
   # ByteSum and the PE checksum sum 16 bytes a step.

@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!pe::ParsePeImage(source, &image, nullptr)) return 0;
   uint64_t offset = 0;
   image.RvaToOffset(image.optional.AddressOfEntryPoint, 16, &offset);
+  std::vector<std::string> dlls;
+  pe::ReadImportedDlls(source, image, &dlls, nullptr);
   uint32_t sum = 0;
   pe::ComputePeChecksum(source, image.CheckSumOffset(), &sum);
   pe::ResourceTree tree;

@@ -85,6 +85,15 @@ struct SectionHeader {
   uint32_t Characteristics;
 };
 
+// One entry of the import directory (a zeroed entry ends it).
+struct ImportDescriptor {
+  uint32_t OriginalFirstThunk;
+  uint32_t TimeDateStamp;
+  uint32_t ForwarderChain;
+  uint32_t Name;  // RVA of the DLL's name
+  uint32_t FirstThunk;
+};
+
 struct ResourceDirectory {
   uint32_t Characteristics;
   uint32_t TimeDateStamp;
@@ -138,6 +147,8 @@ static_assert(sizeof(DataDirectory) == 8, "data directory");
 static_assert(sizeof(SectionHeader) == 40, "section header");
 static_assert(offsetof(SectionHeader, PointerToRawData) == 20, "section header");
 static_assert(offsetof(SectionHeader, Characteristics) == 36, "section header");
+static_assert(sizeof(ImportDescriptor) == 20, "import descriptor");
+static_assert(offsetof(ImportDescriptor, Name) == 12, "import descriptor");
 static_assert(sizeof(ResourceDirectory) == 16, "resource directory");
 static_assert(sizeof(ResourceDirectoryEntry) == 8, "resource directory entry");
 static_assert(sizeof(ResourceDataEntry) == 16, "resource data entry");
@@ -152,8 +163,10 @@ constexpr uint16_t kPe32PlusMagic = 0x20B;
 // Where the data directory count sits after the common part of the optional header.
 constexpr uint32_t kPe32NumberOfRvaAndSizes = 92;
 constexpr uint32_t kPe32PlusNumberOfRvaAndSizes = 108;
+constexpr uint32_t kDirImport = 1;
 constexpr uint32_t kDirResource = 2;
 constexpr uint32_t kDirSecurity = 4;
+constexpr uint32_t kDirDebug = 6;
 constexpr uint32_t kHighBit = 0x80000000u;
 
 constexpr uint32_t kSectionInitializedData = 0x00000040;

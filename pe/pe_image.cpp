@@ -1,5 +1,6 @@
 #include "pe/pe_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "pe/pe_checksum.h"
@@ -154,6 +155,29 @@ bool ParsePeImage(const ByteSource& source, PeImage* image, std::string* error) 
     return Fail(error, "the file or section alignment is not a power of two, or the file alignment is the larger");
   image->sectionTableOffset = image->optionalOffset + optionalSize;
   return ReadSections(source, image, error);
+}
+
+bool ReadImportedDlls(const ByteSource& source, const PeImage& image, std::vector<std::string>* dlls,
+                      std::string* error) {
+  dlls->clear();
+  if (image.directories.size() <= kDirImport || image.directories[kDirImport].Size == 0) return true;
+  const uint32_t rva = image.directories[kDirImport].VirtualAddress;
+  for (uint32_t at = 0;; at += sizeof(ImportDescriptor)) {
+    uint64_t offset = 0;
+    ImportDescriptor entry;
+    if (rva > UINT32_MAX - at || !image.RvaToOffset(rva + at, sizeof entry, &offset) ||
+        !source.ReadRecord(offset, &entry))
+      return Fail(error, "the import directory runs past its section");
+    if (entry.Name == 0 && entry.FirstThunk == 0) return true;
+    const int index = image.SectionOfRva(entry.Name);
+    if (index < 0 || !image.RvaToOffset(entry.Name, 1, &offset)) return Fail(error, "an imported DLL's name lies outside the sections");
+    const SectionHeader& h = image.sections[index].header;
+    char name[257] = {};
+    const uint64_t count = std::min<uint64_t>(uint64_t{h.SizeOfRawData} - (entry.Name - h.VirtualAddress), 256);
+    if (!source.ReadAt(offset, name, count) || std::memchr(name, 0, count) == nullptr)
+      return Fail(error, "an imported DLL's name has no end");
+    dlls->push_back(name);
+  }
 }
 
 bool ComputePeChecksum(const ByteSource& source, uint64_t checkSumOffset, uint32_t* result) {

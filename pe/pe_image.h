@@ -101,6 +101,12 @@ struct PeImage {
 // Fails (with the reason) for anything that is not a PE32 or PE32+ image.
 bool ParsePeImage(const ByteSource& source, PeImage* image, std::string* error);
 
+// The names of the DLLs the import directory lists, in its order; empty when it has none.
+// Fails when the directory or a name lies outside the sections' raw data, or a name has
+// no end there.
+bool ReadImportedDlls(const ByteSource& source, const PeImage& image, std::vector<std::string>* dlls,
+                      std::string* error);
+
 // The PE checksum of `source` as the system computes it: the 16-bit one's-complement-style
 // sum of the file, the checksum field counted as zero, plus the file length.
 bool ComputePeChecksum(const ByteSource& source, uint64_t checkSumOffset, uint32_t* sum);

@@ -11,10 +11,8 @@ else()
 endif()
 # The layout is the stub's own (stub/sfxhead.ld): code, read-only data and imports in one
 # section, the relocations kept for ASLR, the resource section last.
-# After linking, stub/compact_headers.py moves the headers up over the linker's DOS program, so
+# After linking, kesdra-petool compact moves the headers up over the linker's DOS program, so
 # that they fit in 512 bytes.
-find_package(Python3 COMPONENTS Interpreter REQUIRED)
-find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
 
 # kesdra_stub(<name> <size limit of the 32-bit build> [more sources...])
@@ -53,17 +51,21 @@ function(kesdra_stub name limit)
     -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -s)
   target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 shell32 advapi32)
-  # Fails the build when the shipped (32-bit) stub grows past its limit, loses its layout
-  # (.rsrc last, .reloc kept, no .data) or imports anything but the system DLLs it calls (a C
-  # runtime import means a hidden library call crept in). A call the compiler inserts on its
-  # own (memcpy, memset) already fails the link: nothing in the stub defines them.
+  # Fails the build (cmake/check_binary.cmake) when the shipped (32-bit) stub grows past its
+  # limit, keeps debug data, loses its compacted headers or its layout (.rsrc last, .reloc
+  # kept for ASLR, no .data that every produced file would carry), loses ASLR or DEP
+  # (DllCharacteristics 0x0040 | 0x0100), or imports anything but the system DLLs it calls
+  # (a C runtime import means a hidden library call crept in). A call the compiler inserts on
+  # its own (memcpy, memset) already fails the link: nothing in the stub defines them.
+  set(rules -DSTRIPPED=ON -DIMPORTS=kernel32,user32,gdi32,shell32,advapi32 -DHEADERS=512 -DLAST_SECTION=.rsrc
+    -DREQUIRE_SECTIONS=.reloc -DFORBID_SECTIONS=.data -DREQUIRE_FLAGS=0x0140)
   if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(limit 0)
   endif()
   add_custom_command(TARGET ${name} POST_BUILD
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/stub/compact_headers.py $<TARGET_FILE:${name}>
-    COMMAND ${CMAKE_COMMAND} -DSTUB=$<TARGET_FILE:${name}> -DLIMIT=${limit} -DOBJDUMP=${STUB_OBJDUMP}
-            -P ${CMAKE_SOURCE_DIR}/stub/check_stub.cmake
+    COMMAND ${KESDRA_PE_TOOL} compact $<TARGET_FILE:${name}>
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${name}> -DTOOL=${KESDRA_PE_TOOL} ${rules} -DLIMIT=${limit}
+            -P ${CMAKE_SOURCE_DIR}/cmake/check_binary.cmake
     VERBATIM)
 endfunction()
 

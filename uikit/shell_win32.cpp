@@ -3,20 +3,47 @@
 
 #include <vector>
 
-#include "application_win32.h"
 #include "platform/fs.h"
-#include "shell.h"
-#include "u_paths.h"
+#include "platform/paths.h"
+#include "uikit/application_win32.h"
+#include "uikit/dll_loading.h"
+#include "uikit/shell.h"
+
+namespace {
+
+// VERSION.dll is no KnownDLL: loaded by name from the system folder when first needed, never
+// imported (an import is resolved before WinMain could restrict where DLLs come from).
+struct VersionApi {
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  SizeFn size = nullptr;
+  InfoFn info = nullptr;
+  QueryFn query = nullptr;
+
+  VersionApi() {
+    if (HMODULE dll = LoadSystemDll("version.dll")) {
+      size = reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(dll, "GetFileVersionInfoSizeA")));
+      info = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(dll, "GetFileVersionInfoA")));
+      query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(dll, "VerQueryValueA")));
+    }
+  }
+  bool usable() const { return size && info && query; }
+};
+
+}  // namespace
 
 std::string FileVersionText(const std::string& fileName) {
+  static const VersionApi api;
+  if (!api.usable()) return std::string();
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(fileName.c_str(), &ignored);
+  const DWORD size = api.size(fileName.c_str(), &ignored);
   if (size == 0) return std::string();
   std::vector<char> block(size);
-  if (!GetFileVersionInfoA(fileName.c_str(), 0, size, block.data())) return std::string();
+  if (!api.info(fileName.c_str(), 0, size, block.data())) return std::string();
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixedSize = 0;
-  if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+  if (!api.query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
       fixedSize < sizeof(VS_FIXEDFILEINFO))
     return std::string();
   return std::to_string(HIWORD(fixed->dwFileVersionMS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionMS)) + '.' +

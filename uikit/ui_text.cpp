@@ -1,11 +1,15 @@
 #include "ui_text.h"
 
-#include "platform/fs.h"
-#include "uikit/u_paths.h"
-
 std::string WithFullStop(const std::string& message) {
   if (message.empty() || static_cast<unsigned char>(message.back()) <= '.') return message;
   return message + '.';
+}
+
+std::string MajorMinorVersion(const std::string& version) {
+  const size_t first = version.find('.');
+  if (first == std::string::npos) return version;
+  const size_t second = version.find('.', first + 1);
+  return second == std::string::npos ? version : version.substr(0, second);
 }
 
 std::string CaptionWithVersion(const std::string& caption, const std::string& fileVersion) {
@@ -42,11 +46,3 @@ std::string CopyrightText(const std::string& copyrightLine, int year) {
   return copyrightLine + ' ' + std::to_string(year);
 }
 
-std::string NamePartOf(const std::string& path) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size();) {
-    if (path[i] == '\\' || path[i] == ':') start = i + 1;
-    i += IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1;
-  }
-  return start >= path.size() ? std::string() : path.substr(start);
-}

@@ -9,6 +9,9 @@
 // already one of the punctuation marks at or below '.' (for example '.', '!', ',' or ')').
 std::string WithFullStop(const std::string& message);
 
+// "2.5.0.7" gives "2.5": the text up to its second ".".
+std::string MajorMinorVersion(const std::string& version);
+
 // "Kesdra" and "1.0.0.0" give "Kesdra 1.0"; without a version the caption ends in the blank.
 std::string CaptionWithVersion(const std::string& caption, const std::string& fileVersion);
 
@@ -22,7 +25,3 @@ std::string VersionLine(const std::string& versionWord, const std::string& fileV
 // otherwise the current year.
 int CopyrightYear(bool fileTimeKnown, int fileYear, int fileMonth, int fileDay, int currentYear);
 std::string CopyrightText(const std::string& copyrightLine, int year);
-
-// The name part of a Windows path: everything after its last '\' or drive colon, stepping
-// over double-byte characters so that a trail byte equal to '\' is not taken for one.
-std::string NamePartOf(const std::string& path);

@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "tests/common/produced_file.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/quiet_builds.h"
 
 namespace {
 
@@ -58,12 +59,7 @@ class BuildSfxTest : public ::testing::Test {
     src_ = root_ + "/src";
     mkdir(src_.c_str(), 0755);
     target_ = root_ + "/out/setup-sfx.exe";
-    StubImage.data = kStub;
-    StubImage.size = sizeof kStub;
-    OverwriteTarget = true;
-    ReportSuccess = false;
-    CommandLineMode = true;
-    SeedRandom(12345);
+    UseQuietBuilds(kStub, sizeof kStub, 12345);
     SetBuildHost(&host_);
   }
   void TearDown() override {

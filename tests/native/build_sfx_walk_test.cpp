@@ -21,6 +21,7 @@
 #include "builder/build_sfx.h"
 #include "platform/fs.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/quiet_builds.h"
 
 namespace {
 
@@ -45,11 +46,7 @@ class BuildWalkTest : public ::testing::Test {
     src_ = root_ + "/src";
     mkdir(src_.c_str(), 0755);
     target_ = root_ + "/out.exe";
-    StubImage.data = kStub;
-    StubImage.size = kStubSize;
-    OverwriteTarget = true;
-    ReportSuccess = false;
-    CommandLineMode = true;
+    UseQuietBuilds(kStub, kStubSize, 1);
   }
   void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
   BuildOutcome Build(const std::string& exe = "run.exe") { return BuildSfx(src_, exe, target_); }

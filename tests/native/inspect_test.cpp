@@ -10,6 +10,7 @@
 
 #include "builder/build_sfx.h"
 #include "tests/native/payload_test_files.h"
+#include "tests/native/quiet_builds.h"
 #include "tools/inspect/inspect.h"
 
 using namespace payload_test;
@@ -23,12 +24,7 @@ class InspectTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
     stub_ = TinyStub();
-    StubImage.data = stub_.data();
-    StubImage.size = stub_.size();
-    OverwriteTarget = true;
-    ReportSuccess = false;
-    CommandLineMode = true;
-    SeedRandom(777);
+    UseQuietBuilds(stub_.data(), stub_.size(), 777);
   }
   void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
 

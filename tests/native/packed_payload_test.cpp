@@ -15,6 +15,7 @@
 #include "container/packed_reader.h"
 #include "shared/u_packed.h"
 #include "tests/native/payload_test_files.h"
+#include "tests/native/quiet_builds.h"
 #include "tools/inspect/inspect.h"
 
 using namespace payload_test;
@@ -143,15 +144,10 @@ class PackedTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
     stub_ = TinyStub();
-    StubImage.data = plainStub_.data();
-    StubImage.size = plainStub_.size();
+    UseQuietBuilds(plainStub_.data(), plainStub_.size(), 99);
     PackedStubImage.data = stub_.data();
     PackedStubImage.size = stub_.size();
-    OverwriteTarget = true;
-    ReportSuccess = false;
-    CommandLineMode = true;
     CompressPayload = true;
-    SeedRandom(99);
   }
   void TearDown() override {
     CompressPayload = false;

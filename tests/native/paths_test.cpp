@@ -6,7 +6,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/fs.h"
-#include "uikit/u_paths.h"
+#include "platform/paths.h"
 
 TEST(Paths, TrimControlsRemovesBlanksAndControlsAtBothEnds) {
   EXPECT_EQ(TrimControls(" \t/src dir\r\n "), "/src dir");
@@ -64,11 +64,13 @@ TEST(Paths, CreateDirTreeUnderWindowsRulesStartsBelowTheRoot) {
   EXPECT_EQ(disk.made, (std::vector<std::string>{"/opt", "/opt/dist"}));
 }
 
-TEST(Paths, MajorMinorVersion) {
-  EXPECT_EQ(MajorMinorVersion("2.5.0.7"), "2.5");
-  EXPECT_EQ(MajorMinorVersion("2.5"), "2.5");
-  EXPECT_EQ(MajorMinorVersion("7"), "7");
-  EXPECT_EQ(MajorMinorVersion(""), "");
+TEST(Paths, NamePartAfterTheLastDelimiterOrDriveColon) {
+  EXPECT_EQ(NamePartOf("C:\\src\\sub\\setup.exe", kWindowsPathRules), "setup.exe");
+  EXPECT_EQ(NamePartOf("C:setup.exe", kWindowsPathRules), "setup.exe");
+  EXPECT_EQ(NamePartOf("setup.exe", kWindowsPathRules), "setup.exe");
+  EXPECT_EQ(NamePartOf("C:\\dist\\", kWindowsPathRules), "");
+  EXPECT_EQ(NamePartOf("", kWindowsPathRules), "");
+  EXPECT_EQ(NamePartOf("/opt/dist/setup.exe"), "setup.exe");
 }
 
 TEST(Paths, CreateDirTreeCreatesEveryMissingLevel) {

@@ -12,7 +12,9 @@
 
 #include "builder/build_sfx.h"
 #include "pe/pe_update.h"
+#include "tests/native/all_resources.h"
 #include "tests/native/pe_test_images.h"
+#include "tests/native/quiet_builds.h"
 #include "tests/native/wine_files.h"
 #include "tools/inspect/inspect.h"
 
@@ -22,9 +24,7 @@ namespace {
 
 const char kRegedit[] = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/regedit.exe";
 
-using Key = std::tuple<std::string, std::string, uint16_t>;
-
-std::string IdText(const pe::ResourceName& n) { return n.isText ? n.Narrow() : "#" + std::to_string(n.number); }
+using Key = ResourceKey;
 
 std::map<Key, Bytes> ResourcesOfType(const std::string& path, uint16_t type) {
   pe::DataModule module;
@@ -64,12 +64,7 @@ class SignedProducedFileTest : public ::testing::Test {
     root_ = tmpl;
     stub_ = ReadFile(KESDRA_STUB_PATH);
     ASSERT_FALSE(stub_.empty()) << KESDRA_STUB_PATH;
-    StubImage.data = stub_.data();
-    StubImage.size = stub_.size();
-    OverwriteTarget = true;
-    ReportSuccess = false;
-    CommandLineMode = true;
-    SeedRandom(4242);
+    UseQuietBuilds(stub_.data(), stub_.size(), 4242);
   }
   void TearDown() override {
     if (!root_.empty()) Shell("rm -rf '" + root_ + "'");

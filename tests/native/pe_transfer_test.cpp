@@ -8,6 +8,7 @@
 
 #include "builder/transfer.h"
 #include "pe/pe_update.h"
+#include "tests/native/all_resources.h"
 #include "tests/native/pe_test_images.h"
 #include "tests/native/wine_files.h"
 
@@ -15,26 +16,9 @@ using namespace peimg;
 
 namespace {
 
-using Key = std::tuple<int, std::string, uint16_t>;  // type, name ("#n" or text), language
-
-std::string IdText(const pe::ResourceName& n) { return n.isText ? n.Narrow() : "#" + std::to_string(n.number); }
-
-std::map<Key, Bytes> AllResources(const std::string& path) {
-  const Bytes file = ReadFile(path);
-  pe::MemorySource source(file);
-  pe::PeImage image;
-  pe::ResourceTree tree;
-  std::string error;
-  EXPECT_TRUE(pe::ParsePeImage(source, &image, &error) && pe::ReadResourceTree(source, image, &tree, &error)) << error;
-  std::map<Key, Bytes> out;
-  for (const auto& t : tree.types)
-    for (const auto& n : t.names)
-      for (const auto& l : n.languages) {
-        std::vector<uint8_t> bytes;
-        EXPECT_TRUE(pe::LoadLeaf(source, l, &bytes));
-        out[Key{t.type.isText ? -1 : t.type.number, IdText(n.name), l.language}] = bytes;
-      }
-  return out;
+// A resource of numbered type `type`.
+ResourceKey Key(int type, const std::string& name, uint16_t language) {
+  return ResourceKey{"#" + std::to_string(type), name, language};
 }
 
 // A group icon directory listing these image numbers.
@@ -99,10 +83,10 @@ TEST_F(TransferTest, FirstGroupOnlyUnderTheTargetsName) {
   MakeExe({{14, "ZAPP", 1033, Group({2, 3})}, {14, 1, 1033, Group({4})}, {3, 2, 0, IconImage(2)}, {3, 3, 0, IconImage(3)},
            {3, 4, 0, IconImage(4)}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
-  const std::map<Key, Bytes> expected = {{Key{14, "MAINICON", 1033}, Group({2, 3})},
-                                         {Key{3, "#2", 1033}, IconImage(2)},
-                                         {Key{3, "#3", 1033}, IconImage(3)},
-                                         {Key{24, "#1", 0}, kManifest}};
+  const std::map<ResourceKey, Bytes> expected = {{Key(14, "MAINICON", 1033), Group({2, 3})},
+                                         {Key(3, "#2", 1033), IconImage(2)},
+                                         {Key(3, "#3", 1033), IconImage(3)},
+                                         {Key(24, "#1", 0), kManifest}};
   EXPECT_EQ(AllResources(target_), expected);
   ExpectEndsAtLastSection();
 }
@@ -112,27 +96,27 @@ TEST_F(TransferTest, GroupInTwoLanguagesGivesTwoGroupsAndImagesPerLanguage) {
            {3, 1, 0, IconImage(1)}, {3, 6, 1049, IconImage(6)}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
   const auto res = AllResources(target_);
-  EXPECT_EQ(res.at(Key{14, "MAINICON", 1031}), Group({1, 6}));
-  EXPECT_EQ(res.at(Key{14, "MAINICON", 1033}), Group({1, 6}));
+  EXPECT_EQ(res.at(Key(14, "MAINICON", 1031)), Group({1, 6}));
+  EXPECT_EQ(res.at(Key(14, "MAINICON", 1033)), Group({1, 6}));
   for (uint16_t lang : {1031, 1033}) {
-    EXPECT_EQ(res.at(Key{3, "#1", lang}), IconImage(1)) << "the neutral image is the default";
-    EXPECT_EQ(res.at(Key{3, "#6", lang}), IconImage(6)) << "no neutral: the first language";
+    EXPECT_EQ(res.at(Key(3, "#1", lang)), IconImage(1)) << "the neutral image is the default";
+    EXPECT_EQ(res.at(Key(3, "#6", lang)), IconImage(6)) << "no neutral: the first language";
   }
-  EXPECT_EQ(res.count(Key{3, "#1", 1029}), 0u) << "the stub's image went with its group";
-  EXPECT_EQ(res.count(Key{14, "MAINICON", 1029}), 0u);
+  EXPECT_EQ(res.count(Key(3, "#1", 1029)), 0u) << "the stub's image went with its group";
+  EXPECT_EQ(res.count(Key(14, "MAINICON", 1029)), 0u);
   EXPECT_EQ(res.size(), 7u);
 }
 
 TEST_F(TransferTest, ImageNumberOneIn1029TakesTheStubsPlace) {
   MakeExe({{14, 5, 1029, Group({1})}, {3, 1, 1029, IconImage(9)}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
-  EXPECT_EQ(AllResources(target_).at(Key{3, "#1", 1029}), IconImage(9));
+  EXPECT_EQ(AllResources(target_).at(Key(3, "#1", 1029)), IconImage(9));
 }
 
 TEST_F(TransferTest, GroupWithoutEntriesMovesTheGroupAlone) {
   MakeExe({{14, 7, 0, Group({})}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
-  const std::map<Key, Bytes> expected = {{Key{14, "MAINICON", 0}, Group({})}, {Key{24, "#1", 0}, kManifest}};
+  const std::map<ResourceKey, Bytes> expected = {{Key(14, "MAINICON", 0), Group({})}, {Key(24, "#1", 0), kManifest}};
   EXPECT_EQ(AllResources(target_), expected);
 }
 
@@ -176,20 +160,20 @@ TEST_F(TransferTest, TargetWithoutGroupTakesTheExecutablesGroupName) {
   MakeExe({{14, "APPICON", 0, Group({3})}, {3, 3, 0, IconImage(3)}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
   const auto res = AllResources(target_);
-  EXPECT_EQ(res.at(Key{14, "APPICON", 0}), Group({3}));
-  EXPECT_EQ(res.at(Key{3, "#3", 0}), IconImage(3));
+  EXPECT_EQ(res.at(Key(14, "APPICON", 0)), Group({3}));
+  EXPECT_EQ(res.at(Key(3, "#3", 0)), IconImage(3));
 }
 
 TEST_F(TransferTest, VersionInfoAllNamesAndLanguages) {
   MakeExe({{16, "MYVERSION", 0, Version(3)}, {16, 1, 1033, Version(1)}, {16, 1, 1031, Version(2)},
            {14, 4, 0, Group({})}});
   ASSERT_TRUE(TransferVersionInfo(exe_, target_));
-  const std::map<Key, Bytes> expected = {{Key{16, "MYVERSION", 0}, Version(3)},
-                                         {Key{16, "#1", 1033}, Version(1)},
-                                         {Key{16, "#1", 1031}, Version(2)},
-                                         {Key{14, "MAINICON", 1029}, Group({1})},
-                                         {Key{3, "#1", 1029}, IconImage(1)},
-                                         {Key{24, "#1", 0}, kManifest}};
+  const std::map<ResourceKey, Bytes> expected = {{Key(16, "MYVERSION", 0), Version(3)},
+                                         {Key(16, "#1", 1033), Version(1)},
+                                         {Key(16, "#1", 1031), Version(2)},
+                                         {Key(14, "MAINICON", 1029), Group({1})},
+                                         {Key(3, "#1", 1029), IconImage(1)},
+                                         {Key(24, "#1", 0), kManifest}};
   EXPECT_EQ(AllResources(target_), expected) << "icons untouched, version information added";
   ExpectEndsAtLastSection();
 }
@@ -202,15 +186,15 @@ TEST_F(TransferTest, VersionInfoReplacesTheTargetsOwn) {
   MakeExe({{16, 1, 1033, Version(1)}});
   ASSERT_TRUE(TransferVersionInfo(exe_, target_));
   auto res = AllResources(target_);
-  EXPECT_EQ(res.count(Key{16, "#1", 1029}), 0u);
-  EXPECT_EQ(res.count(Key{16, "OLD", 0}), 0u);
-  EXPECT_EQ(res.at(Key{16, "#1", 1033}), Version(1));
+  EXPECT_EQ(res.count(Key(16, "#1", 1029)), 0u);
+  EXPECT_EQ(res.count(Key(16, "OLD", 0)), 0u);
+  EXPECT_EQ(res.at(Key(16, "#1", 1033)), Version(1));
 
   MakeExe({}, false);  // an executable without version information takes the target's away
   ASSERT_TRUE(TransferVersionInfo(exe_, target_));
   res = AllResources(target_);
-  EXPECT_EQ(res.count(Key{16, "#1", 1033}), 0u);
-  EXPECT_EQ(res.at(Key{14, "MAINICON", 1029}), Group({1}));
+  EXPECT_EQ(res.count(Key(16, "#1", 1033)), 0u);
+  EXPECT_EQ(res.at(Key(14, "MAINICON", 1029)), Group({1}));
 }
 
 TEST_F(TransferTest, BothTransfersFromRealExecutables) {
@@ -233,17 +217,17 @@ TEST_F(TransferTest, BothTransfersFromRealExecutables) {
     const std::string firstGroup = IdText(groups[0]);
     size_t groupsSeen = 0;
     for (const auto& [key, bytes] : source) {
-      if (std::get<0>(key) == 14 && std::get<1>(key) == firstGroup) {
+      if (std::get<0>(key) == "#14" && std::get<1>(key) == firstGroup) {
         ++groupsSeen;
-        EXPECT_EQ(target.at(Key{14, "MAINICON", std::get<2>(key)}), bytes) << exe;
+        EXPECT_EQ(target.at(Key(14, "MAINICON", std::get<2>(key))), bytes) << exe;
       }
-      if (std::get<0>(key) == 16) {
+      if (std::get<0>(key) == "#16") {
         EXPECT_EQ(target.at(key), bytes) << exe;
       }
     }
     EXPECT_GT(groupsSeen, 0u);
-    EXPECT_EQ(target.count(Key{16, "#1", 0}) + target.count(Key{16, "#1", 1033}) > 0, !versions.empty()) << exe;
-    EXPECT_EQ(target.at(Key{24, "#1", 0}), kManifest);
+    EXPECT_EQ(target.count(Key(16, "#1", 0)) + target.count(Key(16, "#1", 1033)) > 0, !versions.empty()) << exe;
+    EXPECT_EQ(target.at(Key(24, "#1", 0)), kManifest);
     ExpectEndsAtLastSection();
   }
 }

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "pe/pe_update.h"
+#include "tests/native/all_resources.h"
 #include "tests/native/pe_test_images.h"
 #include "tests/native/wine_files.h"
 
@@ -14,27 +15,7 @@ using namespace peimg;
 
 namespace {
 
-using Key = std::tuple<std::string, std::string, uint16_t>;  // type, name, language
-
-std::string IdText(const pe::ResourceName& n) { return n.isText ? n.Narrow() : "#" + std::to_string(n.number); }
-
-// Every resource of a file, read back through the reader.
-std::map<Key, Bytes> AllResources(const Bytes& file) {
-  pe::MemorySource source(file);
-  pe::PeImage image;
-  pe::ResourceTree tree;
-  std::string error;
-  EXPECT_TRUE(pe::ParsePeImage(source, &image, &error) && pe::ReadResourceTree(source, image, &tree, &error)) << error;
-  std::map<Key, Bytes> out;
-  for (const auto& t : tree.types)
-    for (const auto& n : t.names)
-      for (const auto& l : n.languages) {
-        std::vector<uint8_t> bytes;
-        EXPECT_TRUE(pe::LoadLeaf(source, l, &bytes));
-        out[Key{IdText(t.type), IdText(n.name), l.language}] = bytes;
-      }
-  return out;
-}
+using Key = ResourceKey;
 
 // The layout rules every rebuilt image must keep, checked from the raw headers.
 void ExpectSoundLayout(const Bytes& b, uint32_t fileAlign, uint32_t sectAlign) {

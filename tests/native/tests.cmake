@@ -25,14 +25,13 @@ add_executable(stub_tests
   tests/native/stub_launch_params_test.cpp
   tests/native/stub_size_text_test.cpp
   tests/native/translations_test.cpp
-  tests/native/packed_payload_test.cpp
-  stub/u_translations.cpp)
-target_link_libraries(stub_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
+  tests/native/packed_payload_test.cpp)
+target_link_libraries(stub_tests PRIVATE kesdra_inspect kesdra_builder kesdra_translations GTest::gtest_main)
 gtest_discover_tests(stub_tests DISCOVERY_TIMEOUT 60)
 
 # Texts composed by the Windows front end and the remembered-settings value rule.
 add_executable(ui_text_tests tests/native/ui_text_test.cpp)
-target_link_libraries(ui_text_tests PRIVATE kesdra_builder GTest::gtest_main)
+target_link_libraries(ui_text_tests PRIVATE kesdra_uikit kesdra_builder GTest::gtest_main)
 gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
 
 # A produced file carrying a real program's resources, signed afterwards.
@@ -44,6 +43,20 @@ gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 # The Linux builder's command line end to end.
 add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>)
 
-# The stubs' post-link step, on images laid out as the linker writes them.
-find_package(Python3 COMPONENTS Interpreter REQUIRED)
-add_test(NAME stub_compact_headers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/native/compact_headers_test.py)
+# The build's checks on the Windows programs: kesdra-petool's header compaction, and every
+# rule of cmake/check_binary.cmake fed an image it must reject.
+add_executable(pe_tool_tests tests/native/compact_headers_test.cpp tests/native/check_binary_test.cpp)
+target_link_libraries(pe_tool_tests PRIVATE kesdra_petool GTest::gtest_main)
+target_compile_definitions(pe_tool_tests PRIVATE KESDRA_CMAKE="${CMAKE_COMMAND}"
+  KESDRA_CHECK_BINARY="${CMAKE_SOURCE_DIR}/cmake/check_binary.cmake" KESDRA_PE_TOOL="$<TARGET_FILE:kesdra-petool>")
+add_dependencies(pe_tool_tests kesdra-petool)
+gtest_discover_tests(pe_tool_tests DISCOVERY_TIMEOUT 60)
+
+# The shipped Windows builder as built: its manifest and its imports.
+if(NOT KESDRA_STUB_EXE)
+  add_executable(shipped_image_tests tests/native/shipped_image_test.cpp)
+  target_link_libraries(shipped_image_tests PRIVATE kesdra_pe GTest::gtest_main)
+  target_compile_definitions(shipped_image_tests PRIVATE KESDRA_BUILDER_EXE="${CMAKE_BINARY_DIR}/win-i686/kesdra.exe")
+  add_dependencies(shipped_image_tests windows_parts)
+  gtest_discover_tests(shipped_image_tests DISCOVERY_TIMEOUT 60)
+endif()

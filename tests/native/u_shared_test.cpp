@@ -4,7 +4,14 @@
 #include <random>
 #include <vector>
 
+#include "shared/u_packed.h"
 #include "shared/u_shared.h"
+
+// The standard check value: any reader elsewhere computes the same sum.
+TEST(Crc32, StandardCheckValue) {
+  EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32(Crc32(0, "1234", 4), "56789", 5), 0xCBF43926u) << "continued over pieces";
+}
 
 TEST(ByteSum, NameAbcGives294) { EXPECT_EQ(ByteSum("abc", 3), 294u); }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "builder/u_settings.h"
-#include "uikit/u_paths.h"
 #include "uikit/ui_text.h"
 
 namespace {
@@ -36,6 +35,10 @@ TEST(Captions, ShortVersionBehindTheName) {
 }
 
 TEST(MajorMinor, CutBeforeTheSecondDotEvenWhenNothingFollows) {
+  EXPECT_EQ(MajorMinorVersion("2.5.0.7"), "2.5");
+  EXPECT_EQ(MajorMinorVersion("2.5"), "2.5");
+  EXPECT_EQ(MajorMinorVersion("7"), "7");
+  EXPECT_EQ(MajorMinorVersion(""), "");
   EXPECT_EQ(MajorMinorVersion("10.20."), "10.20");
   EXPECT_EQ(MajorMinorVersion(".."), ".");
 }
@@ -55,14 +58,6 @@ TEST(AboutRows, YearOfTheFileUnlessItIsNoDate) {
   EXPECT_EQ(CopyrightYear(true, 0, 1, 1, 2026), 2026);
   EXPECT_EQ(CopyrightYear(false, 2009, 6, 30, 2026), 2026);
   EXPECT_EQ(CopyrightText("Copyright (c)", 2009), "Copyright (c) 2009");
-}
-
-TEST(NamePart, AfterTheLastDelimiterOrDriveColon) {
-  EXPECT_EQ(NamePartOf("C:\\src\\sub\\setup.exe"), "setup.exe");
-  EXPECT_EQ(NamePartOf("C:setup.exe"), "setup.exe");
-  EXPECT_EQ(NamePartOf("setup.exe"), "setup.exe");
-  EXPECT_EQ(NamePartOf("C:\\dist\\"), "");
-  EXPECT_EQ(NamePartOf(""), "");
 }
 
 bool Read(uint32_t type, const std::string& bytes, std::string* field) {

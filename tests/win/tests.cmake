@@ -13,19 +13,21 @@ add_library(win_harness STATIC tests/win/harness/harness.cpp tests/win/harness/u
 target_include_directories(win_harness PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/win/harness)
 
 set(KESDRA_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+include(GoogleTest)
 
-# kesdra_add_win_test(name SOURCES a.cpp b.cpp [LIBS x y] [DEPENDS target ...])
-# The test program runs in the build folder, where kesdra.exe and sfxhead.exe lie.
+# kesdra_add_win_test(name SOURCES a.cpp b.cpp [LIBS x y] [DEPENDS target ...] [PROPERTIES p v ...])
+# The test program runs in the build folder, where kesdra.exe and sfxhead.exe lie. ctest
+# asks it for its cases under Wine when it starts, and runs each case as a test of its own.
 function(kesdra_add_win_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/harness/unix_newlines.cpp)
   target_link_libraries(${name} PRIVATE win_harness gtest gtest_main ${T_LIBS} ${KESDRA_STATIC_LINK})
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${KESDRA_WINE_RUN})
   if(T_DEPENDS)
     add_dependencies(${name} ${T_DEPENDS})
   endif()
-  add_test(NAME ${name} COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:${name}>
-           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 600 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                       PROPERTIES TIMEOUT 600 ${T_PROPERTIES})
 endfunction()
 
 kesdra_add_win_test(win_build_test SOURCES tests/win/build_test.cpp DEPENDS kesdra sfxhead)
@@ -36,17 +38,10 @@ include(tests/win/ui/ui_tests.cmake)
 # how it was started.
 add_executable(stub_probe tests/win/stub_probe.cpp)
 target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
-# The stub's build check must be able to fail: fed a program that imports the C runtime's
-# memcpy (stub_probe, a copy of it), it rejects it and says why.
-add_test(NAME stub_check_rejects_c_runtime
-         COMMAND sh -c "cp \"$0\" \"$1\" && exec \"$2\" -DSTUB=\"$1\" -DLIMIT=0 -DOBJDUMP=\"$3\" -P \"$4\""
-                 $<TARGET_FILE:stub_probe> ${CMAKE_BINARY_DIR}/stub_check_subject.exe ${CMAKE_COMMAND} ${STUB_OBJDUMP}
-                 ${CMAKE_SOURCE_DIR}/stub/check_stub.cmake)
-set_tests_properties(stub_check_rejects_c_runtime PROPERTIES PASS_REGULAR_EXPRESSION "imports msvcrt\\.dll")
-kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp container/stored_name.cpp DEPENDS kesdra sfxhead stub_probe)
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp LIBS kesdra_container DEPENDS kesdra sfxhead stub_probe)
 
 # Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
-kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp shared/u_packed.cpp
+kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp LIBS kesdra_shared
                     DEPENDS kesdra sfxhead sfxheadz stub_probe)
 add_test(NAME win_packed_same_bytes
          COMMAND ${CMAKE_SOURCE_DIR}/tests/win/packed_same_bytes.sh $<TARGET_FILE:kesdra> ${CMAKE_BINARY_DIR}/../kesdra)
@@ -63,9 +58,16 @@ if(KESDRA_NATIVE_DIR)
 endif()
 
 # The stub's progress window, once as the prefix is set up and once with a German system.
-kesdra_add_win_test(win_stub_window_test SOURCES tests/win/stub_window_test.cpp stub/u_translations.cpp
+kesdra_add_win_test(win_stub_window_test SOURCES tests/win/stub_window_test.cpp LIBS kesdra_translations
                     DEPENDS sfxhead)
-add_test(NAME win_stub_window_test_german COMMAND ${KESDRA_WINE_RUN} $<TARGET_FILE:win_stub_window_test>
-         --gtest_filter=*German*:*SystemLanguages*
-         WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-set_tests_properties(win_stub_window_test_german PROPERTIES ENVIRONMENT "LC_ALL=de_DE.UTF-8" TIMEOUT 600)
+gtest_discover_tests(win_stub_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 600 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                     TEST_FILTER "*German*:*SystemLanguages*" TEST_SUFFIX ".german"
+                     PROPERTIES ENVIRONMENT "LC_ALL=de_DE.UTF-8" TIMEOUT 600)
+
+# DLLs planted beside kesdra.exe are not loaded.
+add_library(planted_dll SHARED tests/win/planted_dll.c)
+set_target_properties(planted_dll PROPERTIES PREFIX "")
+target_link_options(planted_dll PRIVATE -Wl,--kill-at -s ${KESDRA_STATIC_LINK})
+add_test(NAME win_planted_dlls COMMAND ${CMAKE_SOURCE_DIR}/tests/win/planted_dll_test.sh $<TARGET_FILE:kesdra>
+         $<TARGET_FILE:planted_dll>)
+set_tests_properties(win_planted_dlls PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)

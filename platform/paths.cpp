@@ -1,6 +1,4 @@
-#include "u_paths.h"
-
-#include "platform/fs.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -48,6 +46,11 @@ std::string DirectoryPartOf(const std::string& path, const PathRules& rules) {
   return path.substr(0, end);
 }
 
+std::string NamePartOf(const std::string& path, const PathRules& rules) {
+  const size_t start = ParentLength(path, rules);
+  return start >= path.size() ? std::string() : path.substr(start);
+}
+
 bool CreateDirTree(const std::string& path, FileSystem& fs, const PathRules& rules) {
   if (path.empty()) throw InOutError(kErrInvalidFilename, "Unable to create directory", std::string());
   std::string dir = path;
@@ -56,11 +59,4 @@ bool CreateDirTree(const std::string& path, FileSystem& fs, const PathRules& rul
   if (dir.size() < rules.shortestPath || fs.DirExists(dir) || parent == dir) return true;
   if (!parent.empty() && !CreateDirTree(parent, fs, rules)) return false;
   return fs.CreateOneDirectory(dir) || fs.DirExists(dir);
-}
-
-std::string MajorMinorVersion(const std::string& version) {
-  const size_t first = version.find('.');
-  if (first == std::string::npos) return version;
-  const size_t second = version.find('.', first + 1);
-  return second == std::string::npos ? version : version.substr(0, second);
 }

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "resources.h"
+#include "platform/resources.h"
 
 // Linked in from the cross-built stub by builder/stub_image.S.
 extern "C" const unsigned char kesdra_stub_image_begin[];

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "resources.h"
+#include "platform/resources.h"
 
 bool LockNamedResource(const char* type, const char* name, const void** data, size_t* size) {
   *data = nullptr;

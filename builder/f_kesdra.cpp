@@ -200,7 +200,7 @@ void Tfkesdra::bexefileClick() {
   std::vector<char> name = NameBuffer(WindowText(eexefile_));
   OPENFILENAMEA request = FileDialogRequest(
       window_, "Executable files (*.exe)\0*.exe\0Batch files (*.bat)\0*.bat\0All files (*.*)\0*.*\0", name, folder);
-  if (GetOpenFileNameA(&request)) SetWindowTextA(eexefile_, NamePartOf(name.data()).c_str());
+  if (AskOpenFileName(&request)) SetWindowTextA(eexefile_, NamePartOf(name.data()).c_str());
 }
 
 void Tfkesdra::btargetClick() {
@@ -208,7 +208,7 @@ void Tfkesdra::btargetClick() {
   const std::string folder = DirectoryPartOf(current);
   std::vector<char> name = NameBuffer(NamePartOf(current));
   OPENFILENAMEA request = FileDialogRequest(window_, "Executable files (*.exe)\0*.exe\0", name, folder);
-  if (GetSaveFileNameA(&request)) SetWindowTextA(etarget_, name.data());
+  if (AskSaveFileName(&request)) SetWindowTextA(etarget_, name.data());
 }
 
 void Tfkesdra::lwebClick(HWND sender) { ShellOpen(WindowText(sender)); }

@@ -50,7 +50,7 @@ if(WIN32)
   add_library(kesdra_uikit STATIC ${R}/uikit/ui_text.cpp ${R}/uikit/application_win32.cpp ${R}/uikit/about_win32.cpp
               ${R}/uikit/shell_win32.cpp ${R}/uikit/messageboxes_win32.cpp ${R}/uikit/u_captions.cpp
               ${R}/uikit/dll_loading_win32.cpp)
-  target_link_libraries(kesdra_uikit PUBLIC kesdra_platform comctl32 comdlg32 shell32 ole32 gdi32)
+  target_link_libraries(kesdra_uikit PUBLIC kesdra_platform comctl32 shell32 ole32 gdi32)
 else()
   add_library(kesdra_uikit STATIC ${R}/uikit/ui_text.cpp)
 endif()

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commdlg.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -49,6 +50,22 @@ std::string FileVersionText(const std::string& fileName) {
   return std::to_string(HIWORD(fixed->dwFileVersionMS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionMS)) + '.' +
          std::to_string(HIWORD(fixed->dwFileVersionLS)) + '.' + std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
+
+namespace {
+
+template <typename Dialog>
+bool RunFileDialog(const char* name, OPENFILENAMEA* request) {
+  static HMODULE dll = LoadSystemDll("comdlg32.dll");
+  const auto dialog = dll ? reinterpret_cast<Dialog>(reinterpret_cast<void*>(GetProcAddress(dll, name))) : nullptr;
+  return dialog && dialog(request);
+}
+
+using FileDialogFn = BOOL(WINAPI*)(OPENFILENAMEA*);
+
+}  // namespace
+
+bool AskOpenFileName(OPENFILENAMEA* request) { return RunFileDialog<FileDialogFn>("GetOpenFileNameA", request); }
+bool AskSaveFileName(OPENFILENAMEA* request) { return RunFileDialog<FileDialogFn>("GetSaveFileNameA", request); }
 
 std::string ModulePath() {
   char path[MAX_PATH + 1] = {};

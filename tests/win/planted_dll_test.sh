@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# A DLL left beside kesdra.exe under the name of one that the builder or the system's window
-# code loads by name (uxtheme, version, msimg32) is never loaded: the builder takes such DLLs
-# from the system folder only. Windows searches a program's own folder first for any DLL that
-# is no KnownDLL; Wine does so for the names set native-first, as here. Evidence is twofold:
-# the planted DLL leaves a marker when loaded, and Wine's loader log names every DLL it maps.
+# A DLL left beside kesdra.exe under the name of one that the window code loads by name after
+# start-up (uxtheme, msimg32) is never loaded: the builder takes such DLLs from the system
+# folder only. Windows searches a program's own folder first for any DLL that is no KnownDLL;
+# Wine does so for the names set native-first, as here. Evidence is twofold: the planted DLL
+# leaves a marker when loaded, and Wine's loader log names every DLL it maps.
+# version.dll is not planted here: Wine's own user32 imports it, so under Wine every program
+# with a window loads it at process start, before any of its code runs (Windows' user32 is a
+# KnownDLL and imports no version.dll). That kesdra.exe does not import it is checked from
+# the image (tests/native/shipped_image_test.cpp).
 # Runs a hidden-mode build and a window-mode build (closed once its file is written).
 # Usage: planted_dll_test.sh <kesdra.exe> <planted.dll>
 set -u
 source "$(dirname "$0")/../../scripts/wine-env"
 exe=$1 planted=$2
-names="uxtheme version msimg32"
+names="uxtheme msimg32"
 dir=$(mktemp -d /tmp/kesdra-planted-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 cp "$exe" "$dir/kesdraplant.exe"

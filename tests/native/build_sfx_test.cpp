@@ -53,9 +53,8 @@ struct RecordingHost : BuildHost {
 class BuildSfxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kesdra-build-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = FreshTempFolder("build");
+    ASSERT_FALSE(root_.empty());
     src_ = root_ + "/src";
     mkdir(src_.c_str(), 0755);
     target_ = root_ + "/out/setup-sfx.exe";

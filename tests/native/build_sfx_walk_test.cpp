@@ -40,9 +40,8 @@ produced::Payload ReadEntries(const std::string& file) {
 class BuildWalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kesdra-walk-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = FreshTempFolder("walk");
+    ASSERT_FALSE(root_.empty());
     src_ = root_ + "/src";
     mkdir(src_.c_str(), 0755);
     target_ = root_ + "/out.exe";

@@ -20,9 +20,8 @@ namespace {
 class InspectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kesdra-inspect-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = FreshTempFolder("inspect");
+    ASSERT_FALSE(root_.empty());
     stub_ = TinyStub();
     UseQuietBuilds(stub_.data(), stub_.size(), 777);
   }

@@ -140,9 +140,8 @@ std::string HandMadePayload(const std::string& stub, const std::string& entries,
 class PackedTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kesdra-packed-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = FreshTempFolder("packed");
+    ASSERT_FALSE(root_.empty());
     stub_ = TinyStub();
     UseQuietBuilds(plainStub_.data(), plainStub_.size(), 99);
     PackedStubImage.data = stub_.data();

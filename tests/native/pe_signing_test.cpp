@@ -59,9 +59,8 @@ class SignedProducedFileTest : public ::testing::Test {
   void SetUp() override {
     if (Shell("osslsigncode --version") != 0 || Shell("openssl version") != 0)
       GTEST_SKIP() << "osslsigncode or openssl is not installed";
-    char tmpl[] = "/tmp/kesdra-sign-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = FreshTempFolder("sign");
+    ASSERT_FALSE(root_.empty());
     stub_ = ReadFile(KESDRA_STUB_PATH);
     ASSERT_FALSE(stub_.empty()) << KESDRA_STUB_PATH;
     UseQuietBuilds(stub_.data(), stub_.size(), 4242);

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "builder/build_sfx.h"
 
@@ -15,4 +17,10 @@ inline void UseQuietBuilds(const void* stub, size_t size, uint32_t seed) {
   ReportSuccess = false;
   CommandLineMode = true;
   SeedRandom(seed);
+}
+
+// A fresh folder "/tmp/kesdra-<what>-XXXXXX" for one test's files; empty when none could be made.
+inline std::string FreshTempFolder(const std::string& what) {
+  std::string name = "/tmp/kesdra-" + what + "-XXXXXX";
+  return mkdtemp(&name[0]) ? name : std::string();
 }

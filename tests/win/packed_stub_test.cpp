@@ -56,12 +56,7 @@ std::string Text(size_t lines) {
 class PackedStub : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    HKEY key;  // unmanaged windows: see stub_test.cpp
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-      RegCloseKey(key);
-    }
+    UseUnmanagedWindows();
   }
   void SetUp() override {
     dir_ = TempDir("kz");

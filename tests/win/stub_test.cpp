@@ -138,14 +138,7 @@ const std::string& StubPath() {
 class StubTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // Without a window manager (Xvfb), Wine waits 2 s for every managed window to be
-    // withdrawn when it is destroyed; unmanaged windows go at once.
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-      RegCloseKey(key);
-    }
+    UseUnmanagedWindows();
   }
   void SetUp() override {
     dir_ = TempDir("ks");

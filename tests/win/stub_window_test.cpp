@@ -152,12 +152,7 @@ bool SaveScreenshot(const std::string& pngName) {
 class StubWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    HKEY key;  // no 2 s wait per destroyed window without a window manager
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-      RegCloseKey(key);
-    }
+    UseUnmanagedWindows();
   }
   void SetUp() override { dir_ = TempDir("kw"); }
   void TearDown() override {

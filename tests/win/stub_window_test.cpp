@@ -202,7 +202,9 @@ class StubWindowTest : public ::testing::Test {
       if (HWND box = FindWindowA("#32770", nullptr)) SetWindowPos(box, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
       RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
       seen.pixels = CaptureWhenDrawn(seen.rect);
-      if (!screenshot.empty()) EXPECT_TRUE(SaveScreenshot(screenshot));
+      if (!screenshot.empty()) {
+        EXPECT_TRUE(SaveScreenshot(screenshot));
+      }
       return IDOK;
     });
     EXPECT_EQ(r.exitCode, 0xFFFFFFFFu);

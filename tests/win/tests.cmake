@@ -1,6 +1,6 @@
-# Windows-side tests: cross-built GoogleTest programs that ctest runs under Wine, in both
-# builds. scripts/test picks the build to run: the shipped 32-bit one where this machine runs
-# 32-bit code natively, the 64-bit one where 32-bit Wine would need qemu.
+# Windows-side tests: cross-built GoogleTest programs that ctest runs under Wine, in the one
+# build that runs them (KESDRA_WIN_TESTS): the shipped 32-bit one where this machine runs
+# 32-bit code natively, the 64-bit one where 32-bit Wine would need qemu (KESDRA_WIN64).
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

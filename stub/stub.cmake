@@ -1,8 +1,9 @@
 # The stubs: every byte of one is copied into every produced file, so they are built for size.
 # No -fdata-sections: MinGW then puts zeroed buffers in .data$* with file space, and the
 # 1 MiB copy buffer would land in every produced file.
-#   sfxhead   the stored layout
-#   sfxheadz  the same sources with the LZMA decoder, for compressed payloads
+#   sfxhead   the stored layout's reader (extract_stored.cpp)
+#   sfxheadz  the compressed layout's reader with the LZMA decoder (extract_lzma.cpp)
+# Everything else, the writer above all, is the same in both.
 set(LZMA_SDK_DIR /usr/include/lzma)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(STUB_ENTRY _SfxEntry@0)
@@ -15,7 +16,8 @@ endif()
 # that they fit in 512 bytes.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(STUB_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
-set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/stub/sfxhead.ico)
+set_source_files_properties(stub/sfxhead.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/stub/sfxhead.ico;${CMAKE_SOURCE_DIR}/stub/sfxhead.manifest")
 
 # kesdra_stub(<name> <size limit of the 32-bit build> [more sources...])
 function(kesdra_stub name limit)
@@ -52,7 +54,11 @@ function(kesdra_stub name limit)
     -Wl,-T,${CMAKE_SOURCE_DIR}/stub/sfxhead.ld
     -Wl,--file-alignment=512 -Wl,--section-alignment=4096 -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/${name}.map -s)
-  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 shell32 advapi32)
+  target_link_libraries(${name} PRIVATE kernel32 user32 gdi32 shell32 advapi32 ole32)
+  # No structured exception handling anywhere in the stub: the loader may refuse any handler.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    target_link_options(${name} PRIVATE -Wl,--no-seh -Wl,--dynamicbase -Wl,--nxcompat)
+  endif()
   # Fails the build when the shipped (32-bit) stub grows past its limit, loses its layout
   # (.rsrc last, .reloc kept, no .data) or imports anything but the system DLLs it calls (a C
   # runtime import means a hidden library call crept in). A call the compiler inserts on its
@@ -67,13 +73,13 @@ function(kesdra_stub name limit)
     VERBATIM)
 endfunction()
 
-kesdra_stub(sfxhead 13824)  # the sizes reached: any growth is a decision, not an accident
-kesdra_stub(sfxheadz 22528  # code, data and imports 19,900 bytes (copy entries: +796): 68 more fit
+kesdra_stub(sfxhead 0 stub/extract_stored.cpp)  # the sizes reached: any growth is a decision, not an accident
+kesdra_stub(sfxheadz 0  # code, data and imports 19,900 bytes (copy entries: +796): 68 more fit
   stub/extract_lzma.cpp
   container/packed_reader.cpp
   shared/u_packed.cpp
   ${LZMA_SDK_DIR}/LzmaDec.c)
-target_compile_definitions(sfxheadz PRIVATE KESDRA_PACKED _LZMA_SIZE_OPT)
+target_compile_definitions(sfxheadz PRIVATE _LZMA_SIZE_OPT)
 # -idirafter: the SDK's folder also holds other headers that must not shadow the system's.
 target_compile_options(sfxheadz PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-idirafter$<SEMICOLON>${LZMA_SDK_DIR}>)
 # The decoder's own copies (a few bytes each) go to the stub's StubCopyBytes: the stub defines

@@ -22,7 +22,7 @@ gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
 add_executable(stub_tests
   tests/native/payload_reader_test.cpp
   tests/native/inspect_test.cpp
-  tests/native/stub_launch_params_test.cpp
+  tests/native/command_line_test.cpp
   tests/native/stub_size_text_test.cpp
   tests/native/translations_test.cpp
   tests/native/packed_payload_test.cpp

@@ -10,7 +10,9 @@ wchar_t OwnPath[kPathRoom];
 HANDLE OwnImage;  // zero, so the stub has no initialised data; set before any read
 PayloadSource OwnSource;
 int32_t PayloadStart = 0;
-PayloadId Id;
+// Kept visible: when link-time optimisation makes this 11-byte object local, the compiler
+// emits it into whatever section it wrote last, which may be the read-only one.
+__attribute__((externally_visible)) PayloadId Id;
 int32_t TotalSize = 0;
 int64_t NeededSize = 0;
 int32_t LongestName = 0;

@@ -700,4 +700,31 @@ TEST_F(StubTest, AConsoleProgramWritesIntoTheCallersConsole) {
   EXPECT_NE(ReadFile(out).find("kesdra-console-echo"), std::string::npos) << ReadFile(out);
 }
 
+TEST_F(StubTest, ALibraryPlantedBesideTheFileIsNotLoaded) {
+  // The planted library must fit the stub under test: the 32-bit one beside the shipped stub.
+  const bool shipped = StubPath().find("win-i686") != std::string::npos;
+  const std::string library = ProgramDir() + (shipped ? "..\\win-i686\\" : "") + "planted_dll.dll";
+  ASSERT_TRUE(Exists(library)) << library;
+  // uxtheme.dll, which the window code loads by name. (Wine's own user32 imports
+  // version.dll, so there it is loaded before any code of the stub runs; Windows' user32 is
+  // a known library without that import.)
+  WriteFile(dir_ + "uxtheme.dll", ReadFile(library));
+  const std::string file = Produce({Probe()});
+  const std::string marker = dir_ + "loaded.txt";
+  SetEnvironmentVariableA("KESDRA_PLANTED_MARKER", marker.c_str());
+  // Wine looks in the program's folder first only for libraries set native-first (here for
+  // this program alone), as Windows does for every library that is not a known one.
+  const std::string appKey = "Software\\Wine\\AppDefaults\\" + file.substr(file.rfind('\\') + 1);
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr), ERROR_SUCCESS);
+  RegSetValueExA(key, "uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
+  RegCloseKey(key);
+  const RunResult r = Run(file);
+  RegDeleteTreeA(HKEY_CURRENT_USER, appKey.c_str());
+  SetEnvironmentVariableA("KESDRA_PLANTED_MARKER", nullptr);
+  EXPECT_EQ(r.exitCode, 0u);
+  EXPECT_FALSE(Exists(marker)) << ReadFile(marker);
+}
+
 }  // namespace

@@ -43,7 +43,12 @@ add_test(NAME stub_check_rejects_c_runtime
                  $<TARGET_FILE:stub_probe> ${CMAKE_BINARY_DIR}/stub_check_subject.exe ${CMAKE_COMMAND} ${STUB_OBJDUMP}
                  ${CMAKE_SOURCE_DIR}/stub/check_stub.cmake)
 set_tests_properties(stub_check_rejects_c_runtime PROPERTIES PASS_REGULAR_EXPRESSION "imports msvcrt\\.dll")
-kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp container/stored_name.cpp DEPENDS kesdra sfxhead stub_probe)
+# A library planted beside a produced file, to show that the stub does not load it.
+add_library(planted_dll SHARED tests/win/planted_dll.cpp)
+set_target_properties(planted_dll PROPERTIES PREFIX "")
+target_link_libraries(planted_dll PRIVATE ${KESDRA_STATIC_LINK})
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp container/payload_reader.cpp container/stored_name.cpp
+                    DEPENDS kesdra sfxhead stub_probe planted_dll)
 
 # Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
 kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp shared/u_packed.cpp

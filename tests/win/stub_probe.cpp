@@ -8,15 +8,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 namespace {
 
-std::string Utf8(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 1, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
-  out.resize(n > 0 ? n - 1 : 0);
+// The text in UTF-8, in one of two buffers that take turns.
+const char* Utf8(const wchar_t* text) {
+  static char buffers[2][4 * MAX_PATH + 4];
+  static int turn = 0;
+  char* out = buffers[turn ^= 1];
+  if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof buffers[0], nullptr, nullptr)) out[0] = 0;
   return out;
 }
 
@@ -40,9 +40,9 @@ int main() {
     if (f) {
       // The stub takes its progress window down before it starts this program.
       const bool stubWindow = FindWindowA("tarvexwindowclass", nullptr) != nullptr;
-      std::fprintf(f, "cwd=%s\nself=%s\nwindow=%d\nargc=%d\n", Utf8(cwd).c_str(), Utf8(self).c_str(), stubWindow ? 1 : 0,
+      std::fprintf(f, "cwd=%s\nself=%s\nwindow=%d\nargc=%d\n", Utf8(cwd), Utf8(self), stubWindow ? 1 : 0,
                    argc - 1);
-      for (int i = 1; i < argc; ++i) std::fprintf(f, "arg=%s\n", Utf8(argv[i]).c_str());
+      for (int i = 1; i < argc; ++i) std::fprintf(f, "arg=%s\n", Utf8(argv[i]));
       char attrOf[MAX_PATH + 1] = {};
       WIN32_FILE_ATTRIBUTE_DATA data;
       if (GetEnvironmentVariableA("KESDRA_PROBE_ATTR", attrOf, sizeof attrOf) &&

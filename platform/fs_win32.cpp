@@ -1,4 +1,4 @@
-// The file system on Windows: ANSI paths with "\\", reached with the system's UTF-16
+// The file system on Windows: ANSI paths with "\", reached with the system's UTF-16
 // functions, so that a name outside the code page is seen as it is instead of as its
 // best-fit look-alike, which would name another file or none.
 #include <windows.h>

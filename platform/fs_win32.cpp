@@ -8,10 +8,13 @@
 
 namespace {
 
-std::wstring Wide(const std::string& ansi) {
-  std::wstring wide(ansi.size() + 1, L'\0');
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
-                                    static_cast<int>(wide.size()));
+// UTF-16 text in std::u16string: std::wstring would bring its whole compiled library along.
+const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::u16string Wide(const std::string& ansi) {
+  std::u16string wide(ansi.size() + 1, u'\0');
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                    reinterpret_cast<wchar_t*>(&wide[0]), static_cast<int>(wide.size()));
   wide.resize(n > 0 ? n : 0);
   return wide;
 }
@@ -128,17 +131,18 @@ class Win32FileSystem : public FileSystem {
  public:
   bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
     WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW(Wide(dir + "*.*").c_str(), &fd);
+    HANDLE find = FindFirstFileW(W(Wide(dir + "*.*")), &fd);
     if (find == INVALID_HANDLE_VALUE) return false;
     struct Closer {
       HANDLE h;
       ~Closer() { FindClose(h); }
     } closer{find};
     do {
-      const std::wstring name = fd.cFileName;
-      if ((fd.dwFileAttributes & kAttrVolumeLabel) || name == L"." || name == L"..") continue;
+      const wchar_t* name = fd.cFileName;
+      if ((fd.dwFileAttributes & kAttrVolumeLabel) || (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))))
+        continue;
       ListedEntry entry;
-      entry.convertible = ToAnsi(name.data(), static_cast<int>(name.size()), &entry.name);
+      entry.convertible = ToAnsi(name, lstrlenW(name), &entry.name);
       entry.storedName = entry.name;
       entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       entry.attr = fd.dwFileAttributes;
@@ -150,21 +154,21 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool DirExists(const std::string& path) override {
-    const DWORD attr = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attr = GetFileAttributesW(W(Wide(path)));
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
   bool FileExists(const std::string& path) override {
-    const DWORD attr = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attr = GetFileAttributesW(W(Wide(path)));
     return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  bool CreateOneDirectory(const std::string& path) override { return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0; }
+  bool CreateOneDirectory(const std::string& path) override { return CreateDirectoryW(W(Wide(path)), nullptr) != 0; }
 
   int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
     const DWORD access = mode == OpenMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
-    HANDLE h = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+    HANDLE h = CreateFileW(W(Wide(path)), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastErrorCode();
     file->reset(new Win32File(h, path));
@@ -207,24 +211,24 @@ std::string StoredFormOf(const std::string& text) { return text; }
 unsigned AnsiCodePage() { return GetACP(); }
 
 std::string PathFromSystemText(const std::u16string& text) {
-  const std::wstring wide(text.begin(), text.end());
   std::string ansi;
-  if (ToAnsi(wide.data(), static_cast<int>(wide.size()), &ansi)) return ansi;
+  if (ToAnsi(W(text), static_cast<int>(text.size()), &ansi)) return ansi;
   // The short form where the volume keeps one: of the whole path, or of its folder when the
   // file is still to be made.
-  std::wstring shortPath(32768, L'\0');
-  DWORD n = GetShortPathNameW(wide.c_str(), &shortPath[0], 32768);
-  std::wstring tail;
-  const size_t cut = wide.find_last_of(L"\\/");
-  if ((n == 0 || n >= 32768) && cut != std::wstring::npos && cut > 0) {
-    n = GetShortPathNameW(wide.substr(0, cut).c_str(), &shortPath[0], 32768);
-    tail = wide.substr(cut);
+  std::u16string shortPath(32768, u'\0');
+  wchar_t* out = reinterpret_cast<wchar_t*>(&shortPath[0]);
+  DWORD n = GetShortPathNameW(W(text), out, 32768);
+  std::u16string tail;
+  const size_t cut = text.find_last_of(u"\\/");
+  if ((n == 0 || n >= 32768) && cut != std::u16string::npos && cut > 0) {
+    n = GetShortPathNameW(W(text.substr(0, cut)), out, 32768);
+    tail = text.substr(cut);
   }
   std::string shortAnsi;
   if (n > 0 && n < 32768) {
     shortPath.resize(n);
     shortPath += tail;
-    if (ToAnsi(shortPath.data(), static_cast<int>(shortPath.size()), &shortAnsi)) return shortAnsi;
+    if (ToAnsi(W(shortPath), static_cast<int>(shortPath.size()), &shortAnsi)) return shortAnsi;
   }
   return ansi;  // with the default character where the code page has none: names no file
 }

@@ -702,4 +702,24 @@ TEST_F(StubTest, ALibraryPlantedBesideTheFileIsNotLoaded) {
   EXPECT_FALSE(Exists(marker)) << ReadFile(marker);
 }
 
+TEST_F(StubTest, AProgramThatAsksForAdministratorRightsPassesOnItsExitCode) {
+  // The stub itself runs as its caller; the program's own manifest asks the system for more,
+  // which the shell's launch takes care of (Wine has no such prompt and just runs it).
+  const std::string admin = dir_ + "admin.exe";
+  WriteFile(admin, probe_);
+  const char manifest[] =
+      "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><trustInfo "
+      "xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges><requestedExecutionLevel "
+      "level=\"requireAdministrator\" uiAccess=\"false\"/></requestedPrivileges></security></trustInfo></assembly>";
+  HANDLE update = BeginUpdateResourceA(admin.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  ASSERT_TRUE(UpdateResourceA(update, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), 0, const_cast<char*>(manifest),
+                              sizeof manifest - 1));
+  ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "17");
+  const RunResult r = Run(Produce({{"setup.exe", ReadFile(admin), 1}}));
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 17u);
+}
+
 }  // namespace

@@ -21,7 +21,9 @@ void CheckStub(const std::string& path) {
   const uint16_t flags = image.optional.DllCharacteristics;
   EXPECT_EQ(flags & 0x0040, 0x0040) << "DYNAMIC_BASE";
   EXPECT_EQ(flags & 0x0100, 0x0100) << "NX_COMPAT";
-  if (!image.is64) EXPECT_EQ(flags & 0x0400, 0x0400) << "NO_SEH";
+  if (!image.is64) {
+    EXPECT_EQ(flags & 0x0400, 0x0400) << "NO_SEH";
+  }
 
   pe::ResourceTree tree;
   ASSERT_TRUE(pe::ReadResourceTree(source, image, &tree, &error)) << error;

@@ -599,7 +599,10 @@ TEST_F(StubTest, ConcurrentRunsEachUnpackIntoTheirOwnFolder) {
     SetEnvironmentVariableA("KESDRA_PROBE_OUT", (record_ + std::to_string(i)).c_str());
     SetEnvironmentVariableA("KESDRA_PROBE_EXIT", std::to_string(10 + i).c_str());
     ASSERT_TRUE(runs[i].Start(Quote(file), dir_));
-    if (i == 0) ASSERT_TRUE(WaitUntil([&] { return Exists(ExtractDir(id) + "probe.exe"); }, 20000));
+    // The second starts while the first one's program runs from its folder.
+    if (i == 0) {
+      ASSERT_TRUE(WaitUntil([&] { return Exists(ExtractDir(id) + "probe.exe"); }, 20000));
+    }
   }
   SetEnvironmentVariableA("KESDRA_PROBE_SLEEP", nullptr);
   std::vector<std::string> folders;

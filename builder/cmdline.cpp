@@ -2,38 +2,14 @@
 
 #include <cctype>
 
-std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLeadByte)(unsigned char)) {
-  std::vector<std::string> args;
-  const size_t n = line.size();
-  size_t i = 0;
-  for (;;) {
-    for (;;) {
-      while (i < n && line[i] != '\0' && static_cast<unsigned char>(line[i]) <= 32) ++i;
-      if (i + 1 < n && line[i] == '"' && line[i + 1] == '"') {
-        i += 2;
-        continue;
-      }
-      break;
-    }
-    if (i >= n || line[i] == '\0') break;
-    std::string arg;
-    bool quoted = false;
-    while (i < n) {
-      const unsigned char c = static_cast<unsigned char>(line[i]);
-      if (c == 0 || (c <= 32 && !quoted)) break;
-      if (c == '"') {
-        quoted = !quoted;
-        ++i;
-      } else if (isLeadByte(c) && i + 1 < n) {
-        arg.append(line, i, 2);
-        i += 2;
-      } else {
-        arg.push_back(static_cast<char>(c));
-        ++i;
-      }
-    }
-    args.push_back(std::move(arg));
-  }
+#include "shared/command_line.h"
+
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line) {
+  std::vector<std::u16string> args;
+  std::u16string arg(line.size(), u'\0');
+  int32_t length = 0;
+  for (const char16_t* p = line.c_str(); (p = NextArgument(p, &arg[0], &length)) != nullptr;)
+    args.emplace_back(arg, 0, static_cast<size_t>(length));
   return args;
 }
 

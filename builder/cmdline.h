@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-// Splits a full command line (GetCommandLineA text) into arguments, argument 0 first:
-// blanks and control characters separate, double quotes group and are dropped, a pair of
-// quotes in front of an argument is skipped, a backslash is an ordinary character, and
-// double-byte characters (isLeadByte) are never split.
-std::vector<std::string> SplitCommandLine(const std::string& line, bool (*isLeadByte)(unsigned char));
+// Splits a full command line (the system's UTF-16 text) into arguments, argument 0 first, by
+// the rule the stub hands its parameters on by (shared/command_line.h).
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line);
 
 class CommandLine {
  public:

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "builder/box_host_win32.h"
 #include "builder/build_sfx.h"
@@ -29,6 +30,15 @@ void __verbose_terminate_handler() { TerminateProcess(GetCurrentProcess(), 3); }
 bool HideMainWindow = false;
 
 namespace {
+
+// The command line as the system holds it (UTF-16), so that a path outside the code page is
+// not read as a best-fit look-alike that names another folder.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  for (const std::u16string& arg : SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW())))
+    args.push_back(PathFromSystemText(arg));
+  return args;
+}
 
 // Hidden mode: a build without any window. 0 when the build completed or the user declined
 // to overwrite; 1 when an input was rejected or the build failed, so that scripts can tell.
@@ -65,7 +75,7 @@ int RunWindow(const CommandLine& cmd) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictDllSearchToSystem();
   AboutWebPage = "kes-dra";
-  const CommandLine cmd(SplitCommandLine(GetCommandLineA(), IsLeadByte), ModulePath());
+  const CommandLine cmd(Arguments(), ModulePath());
   if (!StartBuilder(cmd)) {
     ShowError(kMsgCorrupted);
     return 0;

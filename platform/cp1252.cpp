@@ -1,5 +1,7 @@
 #include "cp1252.h"
 
+#include "platform/fs.h"
+
 #include <cstdint>
 
 namespace {
@@ -106,3 +108,5 @@ std::u16string NtfsOrderKey(const std::string& ansi) {
   }
   return key;
 }
+
+unsigned AnsiCodePage() { return 1252; }

@@ -147,6 +147,13 @@ bool IsLeadByte(unsigned char c);
 // Text in the form a produced file stores it: unchanged on Windows; on Linux UTF-8 turned
 // into code page 1252 where it can be (left as it is where it cannot).
 std::string StoredFormOf(const std::string& text);
+// The code page of the stored names: the system's ANSI code page on Windows, 1252 on Linux.
+unsigned AnsiCodePage();
+// Windows only: the system's UTF-16 text of a path (a command-line argument) as an ANSI path
+// that names the same file: the text itself where the code page holds every character, else
+// its short form where the volume keeps one; otherwise with the code page's default
+// character in place of what it cannot hold, never a best-fit look-alike.
+std::string PathFromSystemText(const std::u16string& text);
 // Locale-aware upper-casing of ANSI text (code page 1252 rules on Linux).
 std::string UpperCaseAnsi(std::string text);
 // True on the Windows NT platform family, and on Linux, where the builder's own resource

@@ -1,10 +1,35 @@
-// The file system on Windows: ANSI paths with "\", listed with FindFirstFileA.
+// The file system on Windows: ANSI paths with "\", reached with the system's UTF-16
+// functions, so that a name outside the code page is seen as it is instead of as its
+// best-fit look-alike, which would name another file or none.
 #include <windows.h>
 
 #include "platform/fs.h"
 #include "shared/u_shared.h"
 
 namespace {
+
+// UTF-16 text in std::u16string: std::wstring would bring its whole compiled library along.
+const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::u16string Wide(const std::string& ansi) {
+  std::u16string wide(ansi.size() + 1, u'\0');
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                    reinterpret_cast<wchar_t*>(&wide[0]), static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? n : 0);
+  return wide;
+}
+
+// The text in the ANSI code page; false when a character has no exact form there (it then
+// stands as the code page's default character, never as a look-alike).
+bool ToAnsi(const wchar_t* text, int length, std::string* ansi) {
+  ansi->clear();
+  if (length == 0) return true;
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, nullptr, &usedDefault);
+  ansi->resize(n > 0 ? n : 0);
+  if (n > 0) WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, length, &(*ansi)[0], n, nullptr, &usedDefault);
+  return n > 0 && !usedDefault;
+}
 
 int LastErrorCode() {
   const DWORD code = GetLastError();
@@ -105,44 +130,45 @@ class Win32File : public File {
 class Win32FileSystem : public FileSystem {
  public:
   bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((dir + "*.*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(W(Wide(dir + "*.*")), &fd);
     if (find == INVALID_HANDLE_VALUE) return false;
     struct Closer {
       HANDLE h;
       ~Closer() { FindClose(h); }
     } closer{find};
     do {
-      const std::string name = fd.cFileName;
-      if ((fd.dwFileAttributes & kAttrVolumeLabel) || name == "." || name == "..") continue;
+      const wchar_t* name = fd.cFileName;
+      if ((fd.dwFileAttributes & kAttrVolumeLabel) || (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))))
+        continue;
       ListedEntry entry;
-      entry.name = name;
-      entry.storedName = name;
+      entry.convertible = ToAnsi(name, lstrlenW(name), &entry.name);
+      entry.storedName = entry.name;
       entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       entry.attr = fd.dwFileAttributes;
       entry.size = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
       entry.dosTime = DosTimeOf(fd.ftLastWriteTime);
       visit(entry);
-    } while (FindNextFileA(find, &fd));
+    } while (FindNextFileW(find, &fd));
     return true;
   }
 
   bool DirExists(const std::string& path) override {
-    const DWORD attr = GetFileAttributesA(path.c_str());
+    const DWORD attr = GetFileAttributesW(W(Wide(path)));
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
   bool FileExists(const std::string& path) override {
-    const DWORD attr = GetFileAttributesA(path.c_str());
+    const DWORD attr = GetFileAttributesW(W(Wide(path)));
     return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
   }
 
-  bool CreateOneDirectory(const std::string& path) override { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+  bool CreateOneDirectory(const std::string& path) override { return CreateDirectoryW(W(Wide(path)), nullptr) != 0; }
 
   int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
     const DWORD access = mode == OpenMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
-    HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+    HANDLE h = CreateFileW(W(Wide(path)), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastErrorCode();
     file->reset(new Win32File(h, path));
@@ -181,3 +207,28 @@ uint32_t ClockSeed() {
 }
 
 std::string StoredFormOf(const std::string& text) { return text; }
+
+unsigned AnsiCodePage() { return GetACP(); }
+
+std::string PathFromSystemText(const std::u16string& text) {
+  std::string ansi;
+  if (ToAnsi(W(text), static_cast<int>(text.size()), &ansi)) return ansi;
+  // The short form where the volume keeps one: of the whole path, or of its folder when the
+  // file is still to be made.
+  std::u16string shortPath(32768, u'\0');
+  wchar_t* out = reinterpret_cast<wchar_t*>(&shortPath[0]);
+  DWORD n = GetShortPathNameW(W(text), out, 32768);
+  std::u16string tail;
+  const size_t cut = text.find_last_of(u"\\/");
+  if ((n == 0 || n >= 32768) && cut != std::u16string::npos && cut > 0) {
+    n = GetShortPathNameW(W(text.substr(0, cut)), out, 32768);
+    tail = text.substr(cut);
+  }
+  std::string shortAnsi;
+  if (n > 0 && n < 32768) {
+    shortPath.resize(n);
+    shortPath += tail;
+    if (ToAnsi(W(shortPath), static_cast<int>(shortPath.size()), &shortAnsi)) return shortAnsi;
+  }
+  return ansi;  // with the default character where the code page has none: names no file
+}

@@ -1,5 +1,6 @@
-// Extraction: the folder below the temporary folder, the free-space check, and every entry
-// written, checked against its checksum and given back its time and attributes.
+// The writer: the extraction folder that a run creates for itself below the temporary
+// folder, the free-space check, and every entry created new, given its data, time and
+// attributes. Both payload readers drive it through the same three steps.
 #include <windows.h>
 
 #include "stub/size_text.h"
@@ -7,118 +8,36 @@
 
 namespace {
 
-// A link (symbolic link, junction: a reparse point) where the stub would write is refused:
-// the extraction folder has a name anyone can predict, so one could be planted there.
-constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+wchar_t g_tempDir[kPathRoom];
+DWORD g_clusterSize;  // 0: unknown, sizes are counted as they are
+// ExtractDir + converted name + zero. No Windows path is longer than kMaxStoredNameLen, and a
+// stored name of n bytes never converts to more than n units, so a longer one is refused
+// before anything is written.
+wchar_t g_fullPath[kMaxStoredNameLen + 1];
+HANDLE g_openFile;  // the entry between Begin and End; zero-initialised like the rest: no .data
 
-char g_tempDir[MAX_PATH + 2];
-char g_entryName[kMaxStoredNameLen];
-// ExtractDir + stored name + zero. No Windows path is longer than kMaxStoredNameLen, so a
-// longer one is refused before anything is written.
-char g_fullPath[kMaxStoredNameLen + 1];
-
-// The folder of the previous entry: entries of one folder come together, so folders are
-// created when the folder changes, each level once. g_freshFrom is the length of the
-// shortest level of g_folder that this run created (0: none); below it nothing can exist
-// that the stub did not write itself.
-char g_folder[sizeof(g_fullPath)];
-int32_t g_folderLength = 0;
-int32_t g_freshFrom = 0;
-
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Creates every missing folder along `path` up to its last backslash; results are ignored:
-// a folder that cannot be made shows up as the failure to create the file in it.
-void CreateFolderPart(char* path) {
-  for (int32_t i = 0; path[i]; ++i) {
-    const unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsLeadByteAnsi(c) && path[i + 1]) {
-      ++i;
-    } else if (c == '\\' && i > 0 && path[i - 1] != ':' && path[i - 1] != '\\') {
-      path[i] = 0;
-      CreateDirectoryA(path, nullptr);
-      path[i] = '\\';
-    }
-  }
-}
-
-void SizeToText(int64_t value, char* out) {
+void SizeToText(int64_t value, StubString* out) {
   char separator[4] = {'.', 0, 0, 0};
   GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof(separator));
-  FormatSizeText(value, separator[0] ? separator[0] : '.', out);
+  char text[32];
+  FormatSizeText(value, separator[0] ? separator[0] : '.', text);
+  StrAppendAscii(out, text);
 }
 
-void ReadOwn(int64_t pos, void* buffer, int32_t count) {
-  if (!OwnSource.readAt(OwnSource.context, pos, buffer, count)) QuitOnPayloadFault(kFaultRead);
-}
-
-// Creates one folder; true when it is new. One that exists already must not be a link.
-bool MakeFolder(const char* path) {
-  if (CreateDirectoryA(path, nullptr)) return true;
-  if (IsLink(GetFileAttributesA(path))) QuitStub(path, kLinkRefused);
-  return false;
-}
-
-// Creates the folders of `path` (an entry's full path) from the level where it leaves the
-// previous entry's folder.
-void MakeEntryFolder(char* path, int32_t folderLength) {
-  int32_t common = ExtractDir.length;
-  for (int32_t i = common; i < folderLength && i < g_folderLength && path[i] == g_folder[i]; ++i) {
-    if (path[i] == '\\') common = i + 1;
-  }
-  if (common == folderLength && common == g_folderLength) return;
-  if (g_freshFrom > common) g_freshFrom = 0;
-  for (int32_t i = common; i < folderLength; ++i) {
-    if (IsLeadByteAnsi(static_cast<unsigned char>(path[i])) && i + 1 < folderLength) {
-      ++i;
-    } else if (path[i] == '\\') {
+// Creates every missing folder along `path` from `from` up to its last backslash; results
+// are ignored: a folder that cannot be made shows up as the failure to create the file in it.
+void MakeFolders(wchar_t* path, int32_t from) {
+  for (int32_t i = from; path[i]; ++i) {
+    if (path[i] == '\\' && i > 0 && path[i - 1] != ':' && path[i - 1] != '\\') {
       path[i] = 0;
-      if (MakeFolder(path) && g_freshFrom == 0) g_freshFrom = i + 1;
+      CreateDirectoryW(path, nullptr);
       path[i] = '\\';
     }
   }
-  for (int32_t i = 0; i < folderLength; ++i) g_folder[i] = path[i];
-  g_folderLength = folderLength;
 }
 
-// Length of the folder part of `path`, up to and including its last backslash.
-int32_t FolderLength(const char* path, int32_t length) {
-  int32_t folder = 0;
-  for (int32_t i = 0; i < length; ++i) {
-    if (IsLeadByteAnsi(static_cast<unsigned char>(path[i])) && i + 1 < length) ++i;
-    else if (path[i] == '\\') folder = i + 1;
-  }
-  return folder;
-}
-
-HANDLE CreateEntryFile(const char* path, bool inFreshFolder) {
-  // In a folder that existed before, the file to be replaced may be a planted link.
-  if (!inFreshFolder && IsLink(GetFileAttributesA(path))) QuitStub(path, kLinkRefused);
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) QuitStub(path, FailureCode(ERROR_CANNOT_MAKE));
-  return file;
-}
-
-// Copies the entry's data from `pos` into `file` in chunks through CopyBuffer; returns the
-// running checksum.
-uint32_t CopyEntryData(HANDLE file, const char* path, int64_t pos, int32_t size, uint32_t checksum) {
-  int32_t copied = 0;
-  while (copied < size) {
-    const int32_t n = size - copied < kCopyBufferSize ? size - copied : kCopyBufferSize;
-    ReadOwn(pos + copied, CopyBuffer, n);
-    DWORD written = 0;
-    if (!WriteFile(file, CopyBuffer, n, &written, nullptr) || written != static_cast<DWORD>(n))
-      QuitStub(path, FailureCode(ERROR_DISK_FULL));
-    checksum += ByteSum(CopyBuffer, n);
-    copied += n;
-    DoneSize += n;
-    UpdateProgress();
-    PumpMessages();
-  }
-  return checksum;
+bool FullPathFits(int32_t nameLen) {
+  return static_cast<int64_t>(ExtractDir.length) + nameLen < static_cast<int64_t>(kMaxStoredNameLen + 1);
 }
 
 void SetEntryTime(HANDLE file, int32_t dosTime) {
@@ -129,59 +48,35 @@ void SetEntryTime(HANDLE file, int32_t dosTime) {
     SetFileTime(file, nullptr, nullptr, &utc);
 }
 
-bool FullPathFits(int32_t nameLen) {
-  return static_cast<int64_t>(ExtractDir.length) + nameLen < static_cast<int64_t>(sizeof(g_fullPath));
+}  // namespace
+
+bool ExtractDirMade;
+
+// The one place where a stored name becomes the system's text.
+const wchar_t* EntryPath(const EntryHeader& header, const char* name) {
+  if (!FullPathFits(header.NameLen)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
+  for (int32_t i = 0; i < ExtractDir.length; ++i) g_fullPath[i] = ExtractDir.text[i];
+  const int32_t n = MultiByteToWideChar(StoredNameCodePage, 0, name, header.NameLen, g_fullPath + ExtractDir.length,
+                                        kMaxStoredNameLen - ExtractDir.length);
+  if (n <= 0) QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
+  g_fullPath[ExtractDir.length + n] = 0;
+  return g_fullPath;
 }
 
-// Forms the full path of an entry: ExtractDir followed by the stored name, byte for byte.
-void FormFullPath(const char* name, int32_t nameLen) {
-  if (!FullPathFits(nameLen)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
-  int32_t n = 0;
-  for (int32_t i = 0; i < ExtractDir.length; ++i) g_fullPath[n++] = ExtractDir.text[i];
-  for (int32_t i = 0; i < nameLen; ++i) g_fullPath[n++] = name[i];
-  g_fullPath[n] = 0;
-}
-
-void ExtractEntry(const EntryHeader& header, int32_t pos) {
-  FormFullPath(g_entryName, header.NameLen);
-  uint32_t checksum = ByteSum(g_entryName, header.NameLen);
+HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
+  EntryPath(header, name);
   if (header.IsLaunch != 0) {
     StrClear(&LaunchPath);
     StrAppendZ(&LaunchPath, g_fullPath);
   }
-  // Listed before the file is created, so a file that fails later is still registered.
-  StrAppendZ(&UnpackedList, g_fullPath);
-  StrAppendChar(&UnpackedList, '\r');
-  const int32_t folderLength = FolderLength(g_fullPath, ExtractDir.length + header.NameLen);
-  MakeEntryFolder(g_fullPath, folderLength);
-  HANDLE file = CreateEntryFile(g_fullPath, g_freshFrom != 0 && g_freshFrom <= folderLength);
-  const int64_t dataPos = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
-  checksum = CopyEntryData(file, g_fullPath, dataPos, header.Size, checksum);
-  unsigned char stored[4];
-  ReadOwn(dataPos + header.Size, stored, kChecksumSize);
-  if (LoadLe32(stored) != checksum) QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
-  SetEntryTime(file, header.Time);
-  CloseHandle(file);
-  // After the close: a read-only, hidden or system attribute never stops the writing. A file
-  // just created or replaced has the archive attribute alone already.
-  if (static_cast<DWORD>(header.Attr) != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(g_fullPath, header.Attr);
-}
-
-}  // namespace
-
-#ifdef KESDRA_PACKED
-// The same steps as ExtractEntry, for an entry whose data arrives in pieces.
-HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
-  FormFullPath(name, header.NameLen);
-  if (header.IsLaunch == 1) {  // a copy entry's 2 is no launch mark
-    StrClear(&LaunchPath);
-    StrAppendZ(&LaunchPath, g_fullPath);
-  }
-  StrAppendZ(&UnpackedList, g_fullPath);
-  StrAppendChar(&UnpackedList, '\r');
-  const int32_t folderLength = FolderLength(g_fullPath, ExtractDir.length + header.NameLen);
-  MakeEntryFolder(g_fullPath, folderLength);
-  return CreateEntryFile(g_fullPath, g_freshFrom != 0 && g_freshFrom <= folderLength);
+  MakeFolders(g_fullPath, ExtractDir.length);
+  // Created new, never reused: the folder is this run's own, so an existing name can only
+  // be a second entry of that name or something planted since.
+  HANDLE file = CreateFileW(g_fullPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) QuitStub(g_fullPath, FailureCode(ERROR_CANNOT_MAKE));
+  g_openFile = file;
+  return file;
 }
 
 void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
@@ -195,82 +90,89 @@ void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
 
 void EndEntryFile(HANDLE file, const EntryHeader& header) {
   SetEntryTime(file, header.Time);
-  CloseHandle(file);
-  if (static_cast<DWORD>(header.Attr) != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(g_fullPath, header.Attr);
+  CloseOpenEntry();
+  // After the close: a read-only, hidden or system attribute never stops the writing. A file
+  // just created has the archive attribute alone already.
+  if (header.Attr != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(g_fullPath, header.Attr);
 }
-#endif
 
-void MakeExtractDir() {
-  const DWORD n = GetTempPathA(MAX_PATH + 1, g_tempDir);
-  g_tempDir[n <= MAX_PATH ? n : 0] = 0;
-  StrClear(&ExtractDir);
-  StrAppendZ(&ExtractDir, g_tempDir);
-  if (ExtractDir.length == 0 || ExtractDir.text[ExtractDir.length - 1] != '\\') StrAppendChar(&ExtractDir, '\\');
-  StrAppendZ(&ExtractDir, "~sfx");
-  StrAppend(&ExtractDir, Id.Chars, Id.Count);
-  StrAppendChar(&ExtractDir, '\\');
-  if (!FullPathFits(LongestName)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
+void CloseOpenEntry() {
+  if (g_openFile) CloseHandle(g_openFile);
+  g_openFile = nullptr;
+}
+
+void FindTempFolder() {
+  const DWORD n = GetTempPathW(kPathRoom, g_tempDir);
+  g_tempDir[n < static_cast<DWORD>(kPathRoom) ? n : 0] = 0;
+  // The cluster of the volume that holds the folder: a mount point has its own.
+  static wchar_t volume[kPathRoom];
+  DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+  if (GetVolumePathNameW(g_tempDir, volume, kPathRoom) &&
+      GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+    g_clusterSize = sectorsPerCluster * bytesPerSector;
+}
+
+int64_t OnDisk(int32_t size) {
+  if (g_clusterSize == 0) return size;
+  // In 32 bits (a Size is below 2^31, a cluster at most a few MiB): the 32-bit build has no
+  // 64-bit division of its own.
+  const uint32_t clusters = (static_cast<uint32_t>(size) + g_clusterSize - 1) / g_clusterSize;
+  return static_cast<int64_t>(clusters) * g_clusterSize;
 }
 
 void CheckFreeSpace() {
   // The temporary folder itself is asked, so a folder on a network path is measured too;
   // a query that fails proves nothing, and a real shortage still fails the first write.
   ULARGE_INTEGER available, total, free;
-  if (!GetDiskFreeSpaceExA(g_tempDir, &available, &total, &free)) return;
+  if (!GetDiskFreeSpaceExW(g_tempDir, &available, &total, &free)) return;
   const int64_t freeBytes = available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? 0x7FFFFFFFFFFFFFFFll
                                                                        : static_cast<int64_t>(available.QuadPart);
-  if (static_cast<int64_t>(TotalSize) <= freeBytes) return;
-  char line[96];
-  char* o = line;
-  *o++ = UpperAscii(ExtractDir.text[0]);
-  for (const char* s = ":\\   ("; *s; ++s) *o++ = *s;
-  SizeToText(freeBytes, o);
-  o += StrLen(o);
-  *o++ = '<';
-  SizeToText(TotalSize, o);
-  o += StrLen(o);
-  *o++ = ')';
-  *o = 0;
-  QuitStub(line, ERROR_DISK_FULL);
+  if (NeededSize <= freeBytes) return;
+  StubString line = {};
+  StrAppendChar(&line, UpperAscii(g_tempDir[0]));
+  StrAppendAscii(&line, ":\\   (");
+  SizeToText(freeBytes, &line);
+  StrAppendChar(&line, '<');
+  SizeToText(NeededSize, &line);
+  StrAppendChar(&line, ')');
+  QuitStub(line.text, ERROR_DISK_FULL);
 }
 
-namespace {
-
-// Creates the extraction folder; the levels of the temporary folder only when it is missing.
-void MakeExtractFolder() {
-  char* dir = ExtractDir.text;
-  const int32_t last = ExtractDir.length - 1;
-  dir[last] = 0;
-  bool fresh = CreateDirectoryA(dir, nullptr) != 0;
-  if (!fresh && GetLastError() == ERROR_PATH_NOT_FOUND) {
-    dir[last] = '\\';
-    CreateFolderPart(dir);
-    dir[last] = 0;
+// The run's own folder: ~sfx<id> when this run can create it, else the first of
+// ~sfx<id>.1, ~sfx<id>.2, ... that it can. One that exists (an earlier run's, another run's
+// at the same time, or one planted there) is never used. The levels of the temporary folder
+// are made only when it is missing.
+void MakeExtractDir() {
+  StrAppendZ(&ExtractDir, g_tempDir);
+  if (ExtractDir.length == 0 || ExtractDir.text[ExtractDir.length - 1] != '\\') StrAppendChar(&ExtractDir, '\\');
+  StrAppendAscii(&ExtractDir, "~sfx");
+  for (int32_t i = 0; i < Id.Count; ++i) StrAppendChar(&ExtractDir, static_cast<unsigned char>(Id.Chars[i]));
+  const int32_t base = ExtractDir.length;
+  bool madeTemp = false;
+  for (uint32_t attempt = 0;;) {
+    ExtractDir.length = base;
+    if (attempt > 0) {
+      char number[12];
+      int32_t n = 0;
+      for (uint32_t v = attempt; v != 0; v /= 10) number[n++] = static_cast<char>('0' + v % 10);
+      StrAppendChar(&ExtractDir, '.');
+      while (n > 0) StrAppendChar(&ExtractDir, number[--n]);
+    }
+    StrAppendChar(&ExtractDir, '\\');
+    if (!FullPathFits(LongestName)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
+    wchar_t* end = ExtractDir.text + ExtractDir.length - 1;
+    *end = 0;
+    if (CreateDirectoryW(ExtractDir.text, nullptr)) {
+      *end = '\\';
+      ExtractDirMade = true;
+      return;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND && !madeTemp) {
+      madeTemp = true;
+      MakeFolders(g_tempDir, 0);
+    } else if (error != ERROR_ALREADY_EXISTS || ++attempt > 0xFFFF) {
+      QuitStub(ExtractDir.text, FailureCode(ERROR_CANNOT_MAKE));
+    }
   }
-  if (!fresh && IsLink(GetFileAttributesA(dir))) QuitStub(dir, kLinkRefused);
-  dir[last] = '\\';
-  for (int32_t i = 0; i <= last; ++i) g_folder[i] = dir[i];
-  g_folderLength = ExtractDir.length;
-  g_freshFrom = fresh ? ExtractDir.length : 0;
-}
-
-}  // namespace
-
-void ExtractPayload() {
-  MakeExtractFolder();
-#ifdef KESDRA_PACKED
-  ExtractPackedPayload();
-#else
-  int32_t pos = PayloadStart + kPayloadIdSize;
-  while (pos < OwnSource.size) {
-    EntryHeader header;
-    int32_t next = 0;
-    // Checked again: the own file is shared for writing and may have changed since the walk.
-    const PayloadFault fault = ReadEntry(OwnSource, pos, IsLeadByteAnsi, &header, g_entryName, &next);
-    if (fault != kFaultNone) QuitOnPayloadFault(fault);
-    if (IsEndRecord(header)) break;
-    ExtractEntry(header, pos);
-    pos = next;
-  }
-#endif
 }

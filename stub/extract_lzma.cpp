@@ -6,6 +6,9 @@
 #include "container/packed_reader.h"
 #include "stub/stub_state.h"
 
+// The names are ANSI text, as in the stored layout.
+extern const UINT StoredNameCodePage = CP_ACP;
+
 namespace {
 
 PackedLayout g_layout;
@@ -16,15 +19,20 @@ void ReleaseBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 HANDLE g_entryFile;  // open between BeginEntry and EndEntry only; zero-initialised, so no .data
 
-// Per entry, where its full path starts in UnpackedList: a copy entry reads its source there.
+// Every entry's full path, each ended by a zero, and per entry where it starts (two units):
+// a copy entry reads its source there.
+StubString g_paths;
 StubString g_listAt;
-char g_sourcePath[kMaxStoredNameLen + 1];
 // The decoder holds both halves of CopyBuffer while a copy entry is written.
 unsigned char g_copyBytes[65536];
 
 HANDLE BeginListedEntry(const EntryHeader& header, const char* name) {
-  StrAppend(&g_listAt, reinterpret_cast<const char*>(&UnpackedList.length), sizeof(int32_t));
-  return BeginEntryFile(header, name);
+  const wchar_t at[2] = {static_cast<wchar_t>(g_paths.length), static_cast<wchar_t>(g_paths.length >> 16)};
+  StrAppend(&g_listAt, at, 2);
+  HANDLE file = BeginEntryFile(header, name);
+  const wchar_t* path = EntryPath(header, name);
+  StrAppend(&g_paths, path, StrLen(path) + 1);
+  return file;
 }
 
 void BeginEntry(void*, const EntryHeader& header, const char* name) { g_entryFile = BeginListedEntry(header, name); }
@@ -37,26 +45,26 @@ void EndEntry(void*, const EntryHeader& header) {
 // Fills a copy entry's file from its source's file, written earlier in this run. Another
 // process may have changed that file since: its bytes must still sum to the source's data.
 void CopyEntry(void*, const EntryHeader& header, const char* name, int32_t sourceIndex, uint32_t dataSum) {
-  const char* from = UnpackedList.text + reinterpret_cast<const int32_t*>(g_listAt.text)[sourceIndex];
-  int32_t n = 0;
-  for (; from[n] != '\r'; ++n) g_sourcePath[n] = from[n];
-  g_sourcePath[n] = 0;
-  HANDLE file = BeginListedEntry(header, name);
-  HANDLE source = CreateFileA(g_sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  const wchar_t* at = g_listAt.text + 2 * sourceIndex;
+  EntryHeader copy = header;
+  copy.IsLaunch = 0;  // a copy entry's 2 is no launch mark
+  HANDLE file = BeginListedEntry(copy, name);
+  const wchar_t* sourcePath = g_paths.text + (at[0] | at[1] << 16);
+  HANDLE source = CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (source == INVALID_HANDLE_VALUE) QuitStub(g_sourcePath, FailureCode(ERROR_FILE_NOT_FOUND));
+  if (source == INVALID_HANDLE_VALUE) QuitStub(sourcePath, FailureCode(ERROR_FILE_NOT_FOUND));
   uint32_t sum = 0;
   int32_t left = header.Size;
   DWORD got = 1;
   while (left > 0 && got > 0) {
     const DWORD want = left < static_cast<int32_t>(sizeof g_copyBytes) ? left : sizeof g_copyBytes;
-    if (!ReadFile(source, g_copyBytes, want, &got, nullptr)) QuitStub(g_sourcePath, FailureCode(ERROR_READ_FAULT));
+    if (!ReadFile(source, g_copyBytes, want, &got, nullptr)) QuitStub(sourcePath, FailureCode(ERROR_READ_FAULT));
     sum += ByteSum(g_copyBytes, static_cast<int32_t>(got));
     WriteEntryBytes(file, g_copyBytes, static_cast<int32_t>(got));
     left -= static_cast<int32_t>(got);
   }
   CloseHandle(source);
-  if (left != 0 || sum != dataSum) QuitStub(g_sourcePath, ERROR_BAD_EXE_FORMAT);
+  if (left != 0 || sum != dataSum) QuitStub(sourcePath, ERROR_BAD_EXE_FORMAT);
   EndEntryFile(file, header);
 }
 
@@ -66,14 +74,15 @@ const EntrySink kSink = {nullptr, BeginEntry, EntryData, EndEntry, CopyEntry};
 
 }  // namespace
 
-void CheckOwnPackedPayload() {
+void CheckOwnPayload() {
   if (!HasPackedMarker(OwnSource, PayloadStart)) QuitOnPayloadFault(kFaultNoPayload);
   const PayloadFault fault = CheckPackedPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
   TotalSize = g_layout.trailer.DataSize;
+  NeededSize = TotalSize;
 }
 
-void ExtractPackedPayload() {
+void ExtractOwnPayload() {
   const PayloadFault fault = UnpackPayload(OwnSource, g_layout, IsLeadByteAnsi, g_packedName, kMemory, kSink);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
 }

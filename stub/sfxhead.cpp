@@ -6,16 +6,18 @@
 
 #include "stub/stub_state.h"
 
-char OwnPath[MAX_PATH + 1];
+wchar_t OwnPath[kPathRoom];
 HANDLE OwnImage;  // zero, so the stub has no initialised data; set before any read
 PayloadSource OwnSource;
 int32_t PayloadStart = 0;
-PayloadId Id;
+// Kept visible: when link-time optimisation makes this 11-byte object local, the compiler
+// emits it into whatever section it wrote last, which may be the read-only one.
+__attribute__((externally_visible)) PayloadId Id;
 int32_t TotalSize = 0;
+int64_t NeededSize = 0;
 int32_t LongestName = 0;
 int32_t DoneSize = 0;
 StubString ExtractDir;
-StubString UnpackedList;
 StubString LaunchPath;
 DWORD ExitCode = 0;
 
@@ -23,11 +25,6 @@ namespace {
 
 // Error of the last failed read of the own file; 0 when the reader stopped at the end.
 DWORD g_readError = 0;
-
-#ifndef KESDRA_PACKED
-// Names are checked during the walk; they are at most kMaxStoredNameLen bytes.
-char g_walkName[kMaxStoredNameLen];
-#endif
 
 // The walk and the extraction read the own file front to back, mostly in pieces of a few
 // bytes (headers, names, small files): they are served from one window, refilled by one
@@ -82,19 +79,19 @@ bool ReadOwnImage(void* /*context*/, int64_t pos, void* buffer, int32_t count) {
   return false;
 }
 
-void TrimSystemText(char* text) {
+void TrimSystemText(wchar_t* text) {
   int32_t n = StrLen(text);
-  while (n > 0 && (static_cast<unsigned char>(text[n - 1]) <= 32 || text[n - 1] == '.')) --n;
+  while (n > 0 && (text[n - 1] <= 32 || text[n - 1] == '.')) --n;
   text[n] = 0;
 }
 
 // Detail, a blank line and the system's text; or, when the system's text has an insert
 // "%1", that text with its first "%1" replaced by Detail.
-void ComposeMessage(const char* detail, DWORD code, StubString* message) {
-  static char systemText[256];
+void ComposeMessage(const wchar_t* detail, DWORD code, StubString* message) {
+  static wchar_t systemText[256];
   systemText[0] = 0;
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
-                 code, 0, systemText, sizeof(systemText), nullptr);
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+                 code, 0, systemText, sizeof(systemText) / sizeof(systemText[0]), nullptr);
   TrimSystemText(systemText);
   for (int32_t i = 0; systemText[i]; ++i) {
     if (systemText[i] == '%' && systemText[i + 1] == '1') {
@@ -105,7 +102,7 @@ void ComposeMessage(const char* detail, DWORD code, StubString* message) {
     }
   }
   StrAppendZ(message, detail);
-  StrAppendZ(message, "\r\n\r\n");
+  StrAppendAscii(message, "\r\n\r\n");
   StrAppendZ(message, systemText);
 }
 
@@ -117,24 +114,36 @@ void PrepareOwnImage() {
   OwnSource.size = size.QuadPart;
 }
 
-#ifndef KESDRA_PACKED
-void OnWalkEntry(void* /*context*/, const EntryHeader& header) {
-  if (header.NameLen > LongestName) LongestName = header.NameLen;
-  PumpMessages();
-}
-#endif
-
-void LocateAndWalkPayload() {
+void LocateAndCheckPayload() {
   PayloadFault fault = LocatePayloadStart(OwnSource, &PayloadStart);
   if (fault == kFaultNone) fault = ReadPayloadId(OwnSource, PayloadStart, &Id);
-#ifdef KESDRA_PACKED
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
-  CheckOwnPackedPayload();
-#else
-  if (fault == kFaultNone) fault = WalkPayload(OwnSource, PayloadStart, IsLeadByteAnsi, g_walkName, OnWalkEntry,
-                                               nullptr, &TotalSize);
-  if (fault != kFaultNone) QuitOnPayloadFault(fault);
-#endif
+  CheckOwnPayload();
+}
+
+// Before any other library is loaded: the system folder is the only place a library is
+// looked for by name, and the libraries that the shell and the window code load later by
+// name are loaded now, from there. A program usually runs from the downloads folder, where
+// anyone's library may lie. The DLL names, each without its extension, end in an empty one.
+const char kPreloaded[] = "uxtheme\0userenv\0setupapi\0apphelp\0propsys\0dwmapi\0cryptbase\0oleacc\0clbcatq\0version\0";
+
+void HardenLibraryLoading() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  const auto setDirectories = reinterpret_cast<SetDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories")));
+  // Windows 7 without its loader update lacks it; there the program's folder stays, but
+  // the current folder at least leaves the search.
+  if (!setDirectories || !setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+  static wchar_t path[MAX_PATH + 16];
+  const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  path[n] = '\\';
+  for (const char* name = kPreloaded; *name; ++name) {
+    int32_t i = n + 1;
+    while (*name) path[i++] = static_cast<unsigned char>(*name++);
+    path[i] = 0;
+    LoadLibraryW(path);
+  }
 }
 
 }  // namespace
@@ -149,42 +158,44 @@ void QuitOnPayloadFault(PayloadFault fault) {
   QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
 }
 
-void QuitStub(const char* detail, DWORD code) {
+void QuitStub(const wchar_t* detail, DWORD code) {
   if (code != 0) {
     StubString message = {};
     ComposeMessage(detail, code, &message);
-    MessageBoxA(nullptr, message.text, nullptr, MB_OK | MB_ICONHAND);
+    MessageBoxW(nullptr, message.text, nullptr, MB_OK | MB_ICONHAND);
     DestroyProgressWindow();
     ExitCode = 0xFFFFFFFF;
   }
-  ScheduleRemoval();
+  RemoveExtracted();
   ExitProcess(ExitCode);
 }
 
 void OpenOwnImage() {
-  OwnImage = CreateFileA(OwnPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  OwnImage = CreateFileW(OwnPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (OwnImage == INVALID_HANDLE_VALUE) QuitStub(OwnPath, FailureCode(ERROR_OPEN_FAILED));
   PrepareOwnImage();
 }
 
 extern "C" void __stdcall SfxEntry() {
+  HardenLibraryLoading();
   // A path cut short at the buffer's end would name another file.
-  if (GetModuleFileNameA(nullptr, OwnPath, sizeof(OwnPath)) >= sizeof(OwnPath)) {
-    OwnPath[sizeof(OwnPath) - 1] = 0;
+  if (GetModuleFileNameW(nullptr, OwnPath, kPathRoom) >= static_cast<DWORD>(kPathRoom)) {
+    OwnPath[kPathRoom - 1] = 0;
     QuitStub(OwnPath, ERROR_FILENAME_EXCED_RANGE);
   }
   SelectLanguage();
   CreateProgressWindow();
   PumpMessages();
   OpenOwnImage();
-  LocateAndWalkPayload();
+  FindTempFolder();
+  LocateAndCheckPayload();
   MakeExtractDir();
   CheckFreeSpace();
-  ExtractPayload();
+  ExtractOwnPayload();
   CloseHandle(OwnImage);
   OwnImage = INVALID_HANDLE_VALUE;
   if (LaunchPath.length == 0) QuitStub(OwnPath, ERROR_BAD_EXE_FORMAT);
   LaunchAndWait();
-  QuitStub("", 0);
+  QuitStub(L"", 0);
 }

@@ -4,7 +4,7 @@
 
 void* StubAlloc(SIZE_T size) {
   void* p = HeapAlloc(GetProcessHeap(), 0, size);
-  if (!p) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
+  if (!p) QuitStub(L"Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   return p;
 }
 
@@ -14,28 +14,38 @@ int32_t StrLen(const char* text) {
   return n;
 }
 
+int32_t StrLen(const wchar_t* text) {
+  int32_t n = 0;
+  while (text[n]) ++n;
+  return n;
+}
+
 static void StrReserve(StubString* s, int32_t needed) {
   if (needed < s->capacity) return;
-  if (needed > 0x3FFFFFFF) QuitStub("Out of memory", ERROR_NOT_ENOUGH_MEMORY);
+  if (needed > 0x1FFFFFFF) QuitStub(L"Out of memory", ERROR_NOT_ENOUGH_MEMORY);
   int32_t capacity = s->capacity < 256 ? 256 : s->capacity;
   while (capacity <= needed) capacity *= 2;
-  char* grown = static_cast<char*>(StubAlloc(capacity));
+  wchar_t* grown = static_cast<wchar_t*>(StubAlloc(capacity * sizeof(wchar_t)));
   for (int32_t i = 0; i < s->length; ++i) grown[i] = s->text[i];
   if (s->text) HeapFree(GetProcessHeap(), 0, s->text);
   s->text = grown;
   s->capacity = capacity;
 }
 
-void StrAppend(StubString* s, const char* bytes, int32_t count) {
+void StrAppend(StubString* s, const wchar_t* units, int32_t count) {
   StrReserve(s, s->length + count);
-  for (int32_t i = 0; i < count; ++i) s->text[s->length + i] = bytes[i];
+  for (int32_t i = 0; i < count; ++i) s->text[s->length + i] = units[i];
   s->length += count;
   s->text[s->length] = 0;
 }
 
-void StrAppendZ(StubString* s, const char* text) { StrAppend(s, text, StrLen(text)); }
+void StrAppendZ(StubString* s, const wchar_t* text) { StrAppend(s, text, StrLen(text)); }
 
-void StrAppendChar(StubString* s, char c) { StrAppend(s, &c, 1); }
+void StrAppendChar(StubString* s, wchar_t c) { StrAppend(s, &c, 1); }
+
+void StrAppendAscii(StubString* s, const char* text) {
+  while (*text) StrAppendChar(s, static_cast<unsigned char>(*text++));
+}
 
 void StrClear(StubString* s) {
   s->length = 0;

@@ -4,38 +4,15 @@
 
 namespace {
 
-bool NoLeadBytes(unsigned char) { return false; }
-bool ShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-std::vector<std::string> Split(const std::string& line) { return SplitCommandLine(line, NoLeadBytes); }
-
-CommandLine Parse(const std::string& line) { return CommandLine(Split(line), "C:\\bin\\kesdra.exe"); }
+// ASCII command lines, through the one splitter.
+CommandLine Parse(const std::string& line) {
+  std::vector<std::string> args;
+  for (const std::u16string& arg : SplitCommandLine(std::u16string(line.begin(), line.end())))
+    args.emplace_back(arg.begin(), arg.end());
+  return CommandLine(args, "C:\\bin\\kesdra.exe");
+}
 
 }  // namespace
-
-TEST(SplitCommandLine, QuotesGroupAndAreDropped) {
-  EXPECT_EQ(Split("kesdra.exe -o \"C:\\source dir\" setup.exe"),
-            (std::vector<std::string>{"kesdra.exe", "-o", "C:\\source dir", "setup.exe"}));
-  EXPECT_EQ(Split("p a\"b c\"d"), (std::vector<std::string>{"p", "ab cd"}));
-}
-
-TEST(SplitCommandLine, BackslashBeforeClosingQuoteIsOrdinary) {
-  EXPECT_EQ(Split("p \"C:\\dir\\\" next"), (std::vector<std::string>{"p", "C:\\dir\\", "next"}));
-}
-
-TEST(SplitCommandLine, ControlCharactersSeparateAndEmptyPairsAreSkipped) {
-  EXPECT_EQ(Split("\t p\x01one \"\" \"\"\"\"two  "), (std::vector<std::string>{"p", "one", "two"}));
-}
-
-TEST(SplitCommandLine, UnterminatedQuoteRunsToTheEnd) {
-  EXPECT_EQ(Split("p \"a b"), (std::vector<std::string>{"p", "a b"}));
-}
-
-TEST(SplitCommandLine, DoubleByteCharactersAreNotSplit) {
-  // 0x81 0x22 is one Shift-JIS character whose trail byte looks like a quote.
-  const std::string line = std::string("p a\x81\x22") + "b c";
-  EXPECT_EQ(SplitCommandLine(line, ShiftJisLead), (std::vector<std::string>{"p", "a\x81\x22" "b", "c"}));
-}
 
 TEST(CommandLine, SwitchesAreWholeArgumentsInEitherCaseAndPrefix) {
   const CommandLine cmd = Parse("k -O /c -oc --h -x /?");

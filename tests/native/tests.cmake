@@ -22,7 +22,7 @@ gtest_discover_tests(pe_tests DISCOVERY_TIMEOUT 60)
 add_executable(stub_tests
   tests/native/payload_reader_test.cpp
   tests/native/inspect_test.cpp
-  tests/native/stub_launch_params_test.cpp
+  tests/native/command_line_test.cpp
   tests/native/stub_size_text_test.cpp
   tests/native/translations_test.cpp
   tests/native/packed_payload_test.cpp)
@@ -35,9 +35,11 @@ target_link_libraries(ui_text_tests PRIVATE kesdra_uikit kesdra_builder GTest::g
 gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
 
 # A produced file carrying a real program's resources, signed afterwards.
-add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
+# The stubs' own image flags and manifest.
+add_executable(pe_signing_tests tests/native/pe_signing_test.cpp tests/native/stub_image_test.cpp)
 target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
-target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}")
+target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}"
+                           KESDRA_PACKED_STUB_PATH="${SFXHEADZ_EXE}")
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 
 # The Linux builder's command line end to end.

@@ -96,3 +96,27 @@ TEST_F(HiddenBuild, APathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
   EXPECT_EQ(r.exitCode, 1u);
   EXPECT_FALSE(Exists(dir_ + "sfx.exe"));
 }
+
+TEST_F(HiddenBuild, NamesOutsideTheCodePageAreReachedOrRefusedBeforeWriting) {
+  // A source folder whose name the code page cannot hold is still the folder given.
+  const std::string src = dir_ + u8"\u0141src\\";
+  ASSERT_TRUE(CreateDirectoryW(Wide(src).c_str(), nullptr));
+  WriteFile(dir_ + "plain\\run.bat", "@echo off");
+  ASSERT_TRUE(CopyFileW(Wide(dir_ + "plain\\run.bat").c_str(), Wide(src + "run.bat").c_str(), FALSE));
+  EXPECT_EQ(RunWide(L"\"" + Wide(ProgramDir()) + L"kesdra.exe\" -h -o -c \"" + Wide(src) + L"\" run.bat \"" +
+                    Wide(dir_) + L"sfx.exe\"", Wide(dir_)), 0u);
+  auto entries = ParsePayload(ReadFile(dir_ + "sfx.exe"));
+  EXPECT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries["run.bat"].launch, 1);
+
+  // A file of such a name is refused by its path before anything is written, instead of
+  // being listed as its look-alike ("Lodz.txt") that no file has.
+  HANDLE file = CreateFileW(Wide(dir_ + u8"plain\\\u0141\u00f3d\u017a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "plain") + " run.bat " + Quote(dir_ + "refused.exe"));
+  ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
+  EXPECT_NE(r.boxes[0].text.find(dir_ + "plain\\?\xf3" "d?.txt"), std::string::npos) << r.boxes[0].text;
+  EXPECT_EQ(r.exitCode, 1u);
+  EXPECT_FALSE(Exists(dir_ + "refused.exe"));
+}

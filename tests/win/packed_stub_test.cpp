@@ -142,14 +142,23 @@ TEST_F(PackedStub, MixedTreeUnpacksExactlyAndPassesParametersAndExitCode) {
   EXPECT_LT(payload.size(), 1300000u) << "the noise is stored once";
   const std::string file = Write(packedStub_, payload);
   SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "5");
-  const RunResult r = RunAndAnswer(Quote(file) + " one \"two words\"", dir_);
-  ASSERT_TRUE(r.started);
-  EXPECT_TRUE(r.boxes.empty());
-  EXPECT_EQ(r.exitCode, 5u);
+  SetEnvironmentVariableA("KESDRA_PROBE_SLEEP", "4000");
+  RunningProgram run;
+  ASSERT_TRUE(run.Start(Quote(file) + " one \"two words\"", dir_));
+  // Compared while the launched program runs: the folder goes when it has ended.
+  const std::string out = ExtractDir(payload.substr(1, 10));
+  const auto unpacked = [&] {
+    for (const auto& f : files_) {
+      if (ReadFile(out + f.first) != f.second) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(WaitUntil(unpacked, 30000));
+  SetEnvironmentVariableA("KESDRA_PROBE_SLEEP", nullptr);
+  EXPECT_EQ(run.WaitForExit(30000), 5u);
   const std::string record = ReadFile(dir_ + "probe.txt");
   EXPECT_NE(record.find("arg=one\narg=two words\n"), std::string::npos) << record;
-  const std::string out = ExtractDir(payload.substr(1, 10));
-  for (const auto& f : files_) EXPECT_EQ(ReadFile(out + f.first), f.second) << f.first;
+  EXPECT_FALSE(Exists(out));
 }
 
 TEST_F(PackedStub, DamagedFilesAreRefusedBeforeAnythingIsWritten) {

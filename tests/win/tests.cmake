@@ -38,7 +38,8 @@ include(tests/win/ui/ui_tests.cmake)
 # how it was started.
 add_executable(stub_probe tests/win/stub_probe.cpp)
 target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
-kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp LIBS kesdra_container DEPENDS kesdra sfxhead stub_probe)
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp LIBS kesdra_container
+                    DEPENDS kesdra sfxhead stub_probe planted_dll)
 
 # Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
 kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp LIBS kesdra_shared
@@ -64,7 +65,7 @@ gtest_discover_tests(win_stub_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIME
                      TEST_FILTER "*German*:*SystemLanguages*" TEST_SUFFIX ".german"
                      PROPERTIES ENVIRONMENT "LC_ALL=de_DE.UTF-8" TIMEOUT 600)
 
-# DLLs planted beside kesdra.exe are not loaded.
+# DLLs planted beside kesdra.exe and beside a produced file are not loaded.
 add_library(planted_dll SHARED tests/win/planted_dll.c)
 set_target_properties(planted_dll PROPERTIES PREFIX "")
 target_link_options(planted_dll PRIVATE -Wl,--kill-at -s ${KESDRA_STATIC_LINK})

@@ -240,4 +240,29 @@ bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
   return true;
 }
 
+DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  if (output) {
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output;
+  }
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
+    return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, STILL_ACTIVE);
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1);
+  return wide;
+}
+
 }  // namespace harness

@@ -83,6 +83,11 @@ struct RunResult {
 RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDir = std::string(),
                        const BoxAnswer& answer = AnswerOk, DWORD timeoutMs = 60000);
 
+// Runs a UTF-16 command line (text outside the code page) to its end, its output (when
+// given) into `output`; the exit code, or STILL_ACTIVE when it did not end within a minute
+// (it is killed then; a box it shows is not answered).
+DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output = nullptr);
+
 // ---- files and folders --------------------------------------------------------------------
 
 std::string TempDir(const std::string& prefix);  // a fresh, empty folder, with trailing backslash
@@ -92,6 +97,8 @@ bool Exists(const std::string& path);
 void RemoveTree(const std::string& dir);
 // The folder of the running test program, with trailing backslash.
 std::string ProgramDir();
+// UTF-8 text (paths outside the code page in the tests' sources) as UTF-16.
+std::wstring Wide(const std::string& utf8);
 // Quotes one argument for a command line.
 std::string Quote(const std::string& arg);
 // A path of drive Z: (Wine's view of the Linux root) as Linux programs see it.

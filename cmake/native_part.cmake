@@ -44,6 +44,7 @@ add_executable(kesdra
   builder/terminal_host.cpp
   ${CMAKE_BINARY_DIR}/stub_image.S)
 target_link_libraries(kesdra PRIVATE kesdra_builder)
+target_compile_definitions(kesdra PRIVATE KESDRA_VERSION="${KESDRA_VERSION}")
 add_dependencies(kesdra windows_parts)
 
 include(tools/inspect/inspect.cmake)

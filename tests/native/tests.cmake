@@ -42,7 +42,8 @@ target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 
 # The Linux builder's command line end to end.
-add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>)
+add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>
+                                   ${SFXHEAD_EXE} ${SFXHEADZ_EXE})
 
 # The stubs' post-link step, on images laid out as the linker writes them.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)

@@ -44,6 +44,9 @@ gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 # The Linux builder's command line end to end.
 add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>
                                    ${SFXHEAD_EXE} ${SFXHEADZ_EXE})
+# The stub sizes the README quotes are those of the stubs just built.
+add_test(NAME readme_stub_sizes COMMAND ${CMAKE_SOURCE_DIR}/tests/native/readme_sizes.sh ${SFXHEAD_EXE} ${SFXHEADZ_EXE}
+                                        ${CMAKE_SOURCE_DIR}/README.md)
 
 # The stubs' post-link step, on images laid out as the linker writes them.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)

@@ -363,7 +363,9 @@ void WriteProducedFile(const SourceTree& tree, const std::string& executablePath
       TransferVersionInfo(executablePath, temporary, *g_fs);
     }
     WritePayload(tree, launchKey, id, temporary);
-    if (const int err = g_fs->Rename(temporary, target)) throw InOutError(err, target);
+    // Windows refuses to replace a file that is in use, a running program for one.
+    if (const int err = g_fs->Rename(temporary, target))
+      throw InOutError(err, InOutErrorText(err) + " on replacing the target, which is kept as it was", target);
   } catch (const InOutError& e) {
     g_fs->Remove(temporary);
     g_temporary[0] = '\0';

@@ -58,5 +58,12 @@ void SeedRandom(uint32_t seed);
 uint32_t RandomBelow(uint32_t n);
 
 // Input/output failures are thrown (InOutError, or std::runtime_error for a file that a
-// produced file cannot carry); the target is closed first and stays as far as it got.
+// produced file cannot carry). The file is written under a temporary name beside the target
+// and renamed into place at the end: a failed build leaves the target as it was and removes
+// the temporary file. With SOURCE_DATE_EPOCH set, the identifier is derived from the stored
+// entries and later file times are clamped to that moment, so equal trees give equal files.
 BuildOutcome BuildSfx(const std::string& sourceDir, const std::string& executable, const std::string& target);
+
+// The temporary file of the build under way, empty between builds: a fixed buffer that a
+// signal handler may read to remove it.
+const char* TemporaryTargetPath();

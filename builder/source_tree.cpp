@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <map>
+#include <string>
 
 #include "container/payload_reader.h"
 #include "shared/u_shared.h"
@@ -16,6 +17,11 @@ class TreeLister {
       : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), afterFolder_(afterFolder) {}
 
   SourceTree Run() {
+    // The folders on the way down, by identity, so that a link back up is caught. Where a
+    // folder's identity cannot be asked (Windows), there are no links to follow either.
+    std::unique_ptr<File> root;
+    if (fs_.Open(sourceDir_, OpenMode::Read, &root) == kErrNone) folders_.push_back({root->Identity(), sourceDir_});
+    root.reset();
     AddDirectory(std::string(), std::string(), true);
     return std::move(tree_);
   }
@@ -29,11 +35,21 @@ class TreeLister {
     fs_.ListDirectory(folder, [&](const ListedEntry& entry) {
       if (!tree_.refusal.empty()) return;
       const std::string path = folder + entry.name;
+      if (!entry.unusable.empty())
+        return Refuse(path + " " + entry.unusable + "; only files and folders can be packed");
+      // One component at a time: a "\" inside a Linux name would become a folder of its own.
+      const std::string& name = entry.storedName;
+      if (entry.convertible && !IsStoredComponentAllowed(name.data(), static_cast<int32_t>(name.size()), IsLeadByte))
+        return Refuse(Format(kCannotStore, path));
       CheckCase(byUpperName, entry, path);
       CheckPathLength(entry, path);
       if (entry.isDirectory) {
+        for (const Folder& up : folders_)
+          if (up.identity == entry.identity) return Refuse(path + " leads back to " + up.path + ": a loop of links");
+        folders_.push_back({entry.identity, path});
         AddDirectory(relNative + entry.name + kNativePathRules.delimiter, relStored + entry.storedName + '\\',
                    storable && entry.convertible);
+        folders_.pop_back();
       } else {
         AddFile(SourceFile{path, relStored + entry.storedName, entry}, storable && entry.convertible);
       }
@@ -45,9 +61,7 @@ class TreeLister {
     if (!tree_.refusal.empty()) return;
     const std::string& name = file.storedName;
     if (!storable || !IsSafeStoredName(name.data(), static_cast<int32_t>(name.size()), IsLeadByte))
-      return Refuse("The name of " + file.path +
-                    " cannot be stored: Windows code page 1252 cannot hold it, or Windows cannot create a file of "
-                    "that name");
+      return Refuse(Format(kCannotStore, file.path));
     const int64_t size = file.listed.size;
     if (size > kLargestContainer)
       return Refuse(file.path + " is 2 GiB or larger; a self-extracting file cannot carry it");
@@ -78,6 +92,24 @@ class TreeLister {
     if (tree_.refusal.empty()) tree_.refusal = why;
   }
 
+  struct Folder {
+    FileIdentity identity;
+    std::string path;
+  };
+
+  static std::string Format(const char* pattern, const std::string& path) {
+    std::string text = pattern;
+    text.replace(text.find("%s"), 2, path);
+    const size_t page = text.find("%u");
+    if (page != std::string::npos) text.replace(page, 2, std::to_string(AnsiCodePage()));
+    return text;
+  }
+  // The code page named is the one names are stored in: the system's own on Windows.
+  static constexpr const char* kCannotStore =
+      "The name of %s cannot be stored: Windows code page %u cannot hold it, or Windows cannot create a file of "
+      "that name";
+
+  std::vector<Folder> folders_;  // from the source folder down to the one being listed
   FileSystem& fs_;
   const std::string& sourceDir_;
   int64_t total_;

@@ -18,3 +18,9 @@ bool StartBuilder(const CommandLine& cmd) {
   CommandLineMode = cmd.NonSwitchParamCount() >= 3;
   return true;
 }
+
+std::string GroupedBytes(size_t count) {
+  std::string digits = std::to_string(count);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}

@@ -3,6 +3,15 @@
 
 constexpr const char* kMsgSourceMissing = "Source directory does not exist\r\n\r\n%s";
 constexpr const char* kMsgExecutableMissing = "Executable file does not exist\r\n\r\n%s";
+constexpr const char* kMsgExecutableOutside =
+    "The executable must be named by its path inside the source directory, without \"..\"\r\n\r\n%s";
+constexpr const char* kMsgExecutableNotPacked =
+    "The executable is not among the files to pack, so the produced file would start nothing\r\n\r\n%s";
+constexpr const char* kMsgNothingToPack =
+    "The source directory holds no file with data, so the produced file could not run\r\n\r\n%s";
+constexpr const char* kMsgTargetIsPacked =
+    "The target file is one of the files to pack; building it would destroy that file\r\n\r\n%s";
+constexpr const char* kMsgBadEpoch = "SOURCE_DATE_EPOCH must be a number of seconds since 1970\r\n\r\n%s";
 constexpr const char* kMsgTargetExists = "Target file already exists\r\nOverwrite?";
 constexpr const char* kMsgSuccess = "SFX module has been successfully created";
 constexpr const char* kMsgCorrupted = "Internal error\r\nThe program is corrupted";

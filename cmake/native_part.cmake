@@ -77,8 +77,33 @@ add_executable(kesdra
   builder/terminal_host.cpp
   ${CMAKE_BINARY_DIR}/stub_image.S)
 target_link_libraries(kesdra PRIVATE kesdra_builder)
+target_compile_definitions(kesdra PRIVATE KESDRA_VERSION="${KESDRA_VERSION}")
 add_dependencies(kesdra windows_parts)
 
 include(tools/inspect/inspect.cmake)
 include(tests/native/tests.cmake)
 include(bench/bench.cmake)
+
+# Man pages written from the tools' own usage texts, and what `cmake --install` puts where:
+# the Linux tools in bin, the shipped Windows builder in share/kesdra. build/kesdra carries
+# both stubs inside and needs no other file.
+include(GNUInstallDirs)
+set(KESDRA_MAN_PAGES)
+foreach(tool kesdra kesdra-inspect)
+  if(tool STREQUAL "kesdra")
+    set(summary "turn a folder into one self-extracting Windows executable")
+  else()
+    set(summary "list, verify or unpack a self-extracting file made by kesdra without running it")
+  endif()
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${tool}.1
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${tool}> -DNAME=${tool} "-DSUMMARY=${summary}"
+            -DVERSION=${KESDRA_VERSION} -DOUT=${CMAKE_BINARY_DIR}/man/${tool}.1 -P ${CMAKE_SOURCE_DIR}/cmake/man_page.cmake
+    DEPENDS ${tool} ${CMAKE_SOURCE_DIR}/cmake/man_page.cmake VERBATIM)
+  list(APPEND KESDRA_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${tool}.1)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${KESDRA_MAN_PAGES})
+install(TARGETS kesdra kesdra-inspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KESDRA_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(NOT KESDRA_STUB_EXE)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/win-i686/kesdra.exe DESTINATION ${CMAKE_INSTALL_DATADIR}/kesdra)
+endif()

@@ -68,6 +68,10 @@ struct ListedEntry {
   std::string storedName;  // the name as a produced file stores it (Windows ANSI text)
   bool convertible = true; // false: the stored form cannot hold this name (Linux: outside code page 1252)
   bool isDirectory = false;
+  // Why this entry can become neither a file nor a folder ("is a FIFO", "is a link that leads
+  // nowhere", ...); empty for a file or a folder. Linux lists such entries so that a build can
+  // refuse them by name instead of leaving them out.
+  std::string unusable;
   uint32_t attr = 0;       // Windows attribute bits (kAttr* in shared/u_shared.h)
   int64_t size = 0;
   uint32_t dosTime = 0;    // local time, DOS date << 16 | DOS time
@@ -90,6 +94,8 @@ class File {
   virtual int GetSize(int64_t* size) = 0;
   virtual int Truncate(int64_t size) = 0;
   virtual FileIdentity Identity() = 0;
+  // Sets the time of last change to `dosTime` (local time, as stored in a produced file).
+  virtual int SetTime(uint32_t /*dosTime*/) { return kErrAccessDenied; }
   // Closing twice is harmless; a failure to close is reported like a failed write.
   virtual int Close() = 0;
 
@@ -113,16 +119,18 @@ enum class OpenMode {
   Read,    // an existing file, read-only
   Create,  // created or truncated, read and write
   Update,  // an existing file, read and write, not truncated
+  CreateNoLink,  // as Create, but a link at the path is refused (kErrAccessDenied), never followed
 };
 
 // The disk as the build reaches it, so that a build can run against a file system that
 // fails on purpose, or that lives in memory.
+// The defaults of the optional members refuse, so a fake disk that lacks them fails loudly.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Lists directory `dir` (which ends in a delimiter), skipping ".", "..", volume labels and
-  // anything that is neither a file nor a directory. False when the listing cannot be
-  // started. The listing is closed also when `visit` throws. Entries come in the order
+  // Lists directory `dir` (which ends in a delimiter), skipping ".", ".." and volume labels.
+  // Links are followed (to files and folders); what is neither a file nor a folder comes
+  // with `unusable` set. False when the listing cannot be started. The listing is closed also when `visit` throws. Entries come in the order
   // Windows lists a folder (Linux sorts them so).
   virtual bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) = 0;
   virtual bool DirExists(const std::string& path) = 0;
@@ -130,6 +138,12 @@ class FileSystem {
   virtual bool CreateOneDirectory(const std::string& path) = 0;
   // 0 and the open file, or an error code.
   virtual int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) = 0;
+  // Puts `from` in place of `to` in one step, replacing a file that is there. 0 or an error code.
+  virtual int Rename(const std::string& /*from*/, const std::string& /*to*/) { return kErrAccessDenied; }
+  // Deletes a file. 0 or an error code.
+  virtual int Remove(const std::string& /*path*/) { return kErrAccessDenied; }
+  // True when `path` itself is a symbolic link or another kind of link (not following it).
+  virtual bool IsLink(const std::string& /*path*/) { return false; }
 
   std::unique_ptr<File> OpenOrThrow(const std::string& path, OpenMode mode);
 };
@@ -159,5 +173,8 @@ std::string UpperCaseAnsi(std::string text);
 // True on the Windows NT platform family, and on Linux, where the builder's own resource
 // writer is always there.
 bool IsNtPlatform();
+// A moment given in seconds since 1970-01-01 UTC, as the listing would store a file of that
+// time: local time with the offset from UTC in force now, packed as MS-DOS does.
+uint32_t DosTimeOfUnixTime(int64_t seconds);
 // 32 varying bits for seeding the payload identifier's generator.
 uint32_t ClockSeed();

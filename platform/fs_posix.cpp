@@ -49,6 +49,18 @@ long UtcOffsetNow() {
   return localtime_r(&now, &local) ? local.tm_gmtoff : 0L;
 }
 
+// The way back, with the same offset: what the stub gives a file on Windows.
+time_t UnixTimeOfDos(uint32_t t) {
+  struct tm tm = {};
+  tm.tm_year = 80 + static_cast<int>(t >> 25);
+  tm.tm_mon = static_cast<int>((t >> 21) & 15) - 1;
+  tm.tm_mday = static_cast<int>((t >> 16) & 31);
+  tm.tm_hour = static_cast<int>((t >> 11) & 31);
+  tm.tm_min = static_cast<int>((t >> 5) & 63);
+  tm.tm_sec = static_cast<int>(t & 31) * 2;
+  return timegm(&tm) - UtcOffsetNow();
+}
+
 uint32_t DosTimeFromUnix(time_t t, long utcOffset) {
   const time_t shifted = t + utcOffset;
   struct tm lt;
@@ -70,18 +82,28 @@ bool ListPosixDirectory(const std::string& dir, const std::function<void(const L
     const int at = dirfd(d.get());
     struct stat st;
     if (fstatat(at, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    // Links to files are followed; links to directories are not, so the walk cannot loop.
-    if (S_ISLNK(st.st_mode) && (fstatat(at, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))) continue;
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
+    // Links are followed to files and to folders, as Windows' listing descends into linked
+    // folders; the tree walk guards against loops. What cannot become a file is handed on,
+    // marked, so that the build can name it.
+    std::string unusable;
+    if (S_ISLNK(st.st_mode) && fstatat(at, e->d_name, &st, 0) != 0)
+      unusable = errno == ELOOP ? "is a link that leads back to itself" : "is a link that leads nowhere";
+    else if (S_ISFIFO(st.st_mode))
+      unusable = "is a FIFO";
+    else if (S_ISSOCK(st.st_mode))
+      unusable = "is a socket";
+    else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+      unusable = "is a device";
     ListedEntry entry;
     entry.name = name;
     entry.convertible = Utf8ToCp1252(name, &entry.storedName);
     if (!entry.convertible) entry.storedName = name;
-    entry.isDirectory = S_ISDIR(st.st_mode);
+    entry.unusable = unusable;
+    entry.isDirectory = unusable.empty() && S_ISDIR(st.st_mode);
     entry.attr = entry.isDirectory ? kAttrDirectory : kAttrArchive;
     if (!(st.st_mode & S_IWUSR)) entry.attr |= kAttrReadOnly;
     if (name[0] == '.') entry.attr |= kAttrHidden;
-    entry.size = st.st_size;
+    entry.size = unusable.empty() ? st.st_size : 0;
     entry.dosTime = DosTimeFromUnix(st.st_mtime, utcOffset);
     entry.identity = IdentityOf(st);
     entries.push_back(std::move(entry));
@@ -149,6 +171,12 @@ class PosixFile : public File {
     return id;
   }
 
+  int SetTime(uint32_t dosTime) override {
+    const struct timespec when = {UnixTimeOfDos(dosTime), 0};
+    const struct timespec times[2] = {when, when};
+    return futimens(fd_, times) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
+  }
+
   int Close() override {
     if (fd_ < 0) return kErrNone;
     const int result = close(fd_) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
@@ -179,11 +207,25 @@ class PosixFileSystem : public FileSystem {
   bool CreateOneDirectory(const std::string& path) override { return mkdir(path.c_str(), 0777) == 0; }
 
   int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
-    const int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Create ? O_RDWR | O_CREAT | O_TRUNC : O_RDWR;
+    int flags = mode == OpenMode::Read ? O_RDONLY : mode == OpenMode::Update ? O_RDWR : O_RDWR | O_CREAT | O_TRUNC;
+    if (mode == OpenMode::CreateNoLink) flags |= O_NOFOLLOW;
     const int fd = open(path.c_str(), flags | O_CLOEXEC, 0777);
-    if (fd < 0) return ErrnoToWindowsCode(errno);
+    if (fd < 0) return mode == OpenMode::CreateNoLink && errno == ELOOP ? kErrAccessDenied : ErrnoToWindowsCode(errno);
     file->reset(new PosixFile(fd, path));
     return kErrNone;
+  }
+
+  int Rename(const std::string& from, const std::string& to) override {
+    return rename(from.c_str(), to.c_str()) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
+  }
+
+  int Remove(const std::string& path) override {
+    return unlink(path.c_str()) == 0 ? kErrNone : ErrnoToWindowsCode(errno);
+  }
+
+  bool IsLink(const std::string& path) override {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
   }
 };
 
@@ -203,6 +245,8 @@ bool IsLeadByte(unsigned char) { return false; }
 std::string UpperCaseAnsi(std::string text) { return Cp1252Upper(std::move(text)); }
 
 bool IsNtPlatform() { return true; }
+
+uint32_t DosTimeOfUnixTime(int64_t seconds) { return DosTimeFromUnix(static_cast<time_t>(seconds), UtcOffsetNow()); }
 
 uint32_t ClockSeed() {
   struct timespec ts;

@@ -116,6 +116,14 @@ class Win32File : public File {
     return id;
   }
 
+  int SetTime(uint32_t dosTime) override {
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(dosTime >> 16), static_cast<WORD>(dosTime), &local) ||
+        !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(handle_, nullptr, nullptr, &utc))
+      return LastErrorCode();
+    return kErrNone;
+  }
+
   int Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return kErrNone;
     const int result = CloseHandle(handle_) ? kErrNone : LastErrorCode();
@@ -167,12 +175,26 @@ class Win32FileSystem : public FileSystem {
 
   int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
     const DWORD access = mode == OpenMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
+    if (mode == OpenMode::CreateNoLink && IsLink(path)) return kErrAccessDenied;
+    const bool create = mode == OpenMode::Create || mode == OpenMode::CreateNoLink;
+    const DWORD disposition = create ? CREATE_ALWAYS : OPEN_EXISTING;
     HANDLE h = CreateFileW(W(Wide(path)), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return LastErrorCode();
     file->reset(new Win32File(h, path));
     return kErrNone;
+  }
+
+  // Fails, and leaves both files alone, when the target is in use (a running program).
+  int Rename(const std::string& from, const std::string& to) override {
+    return MoveFileExW(W(Wide(from)), W(Wide(to)), MOVEFILE_REPLACE_EXISTING) ? kErrNone : LastErrorCode();
+  }
+
+  int Remove(const std::string& path) override { return DeleteFileW(W(Wide(path))) ? kErrNone : LastErrorCode(); }
+
+  bool IsLink(const std::string& path) override {
+    const DWORD attr = GetFileAttributesW(W(Wide(path)));
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
   }
 };
 
@@ -198,6 +220,14 @@ std::string UpperCaseAnsi(std::string text) {
 bool IsNtPlatform() {
   // GetVersion's top bit is clear on the NT family.
   return (GetVersion() & 0x80000000u) == 0;
+}
+
+uint32_t DosTimeOfUnixTime(int64_t seconds) {
+  const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600LL) * 10000000u;  // from 1601, in 100 ns
+  FILETIME utc;
+  utc.dwLowDateTime = static_cast<DWORD>(ticks);
+  utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return DosTimeOf(utc);
 }
 
 uint32_t ClockSeed() {

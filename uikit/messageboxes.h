@@ -1,5 +1,6 @@
-// The builder's three message boxes. On Windows they are modal boxes owned by the
-// application window; on Linux they are lines on the terminal.
+// The Windows builder's three message boxes: modal boxes owned by the application window.
+// (The Linux builder has no such bodies: its BuildHost, TerminalHost, prints the same texts
+// as terminal lines.)
 #pragma once
 
 #include <string>

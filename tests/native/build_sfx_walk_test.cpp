@@ -8,6 +8,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <functional>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -56,25 +57,89 @@ class BuildWalkTest : public ::testing::Test {
   std::string root_, src_, target_;
 };
 
-TEST_F(BuildWalkTest, LinksToFilesAreFollowedAndLinksToDirectoriesSkipped) {
+TEST_F(BuildWalkTest, LinksAreFollowedToFilesAndFolders) {
   Write("run.exe", "r");
   mkdir((src_ + "/dir").c_str(), 0755);
   Write("dir/inner.txt", "inner");
   ASSERT_EQ(symlink("run.exe", (src_ + "/alias.exe").c_str()), 0);
   ASSERT_EQ(symlink("dir", (src_ + "/dirlink").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", (src_ + "/dangling").c_str()), 0);
   ASSERT_EQ(Build(), BuildOutcome::Built);
 
   const std::string file = ReadBytes(target_);
   const produced::Payload p = ReadEntries(file);
   std::map<std::string, std::string> byName;
   for (const produced::Entry& e : p.entries) byName[e.name] = e.data;
-  EXPECT_EQ(byName.size(), 3u);
+  EXPECT_EQ(byName.size(), 4u);
   EXPECT_EQ(byName["alias.exe"], "r");
   EXPECT_EQ(byName["dir\\inner.txt"], "inner");
-  EXPECT_EQ(byName.count("dirlink\\inner.txt"), 0u);
+  EXPECT_EQ(byName["dirlink\\inner.txt"], "inner");
   EXPECT_TRUE(p.ended);
-  EXPECT_EQ(p.end, file.size());
+}
+
+// Whatever cannot become a file is refused by name before anything is written: the build
+// neither hangs on a FIFO nor leaves an entry out silently.
+TEST_F(BuildWalkTest, EntriesThatCannotBecomeFilesAreRefusedByName) {
+  struct Case {
+    std::string name, why;
+    std::function<void(const std::string&)> make;
+  };
+  const Case cases[] = {
+      {"fifo", "is a FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+      {"dangling", "leads nowhere", [](const std::string& p) { ASSERT_EQ(symlink("nowhere", p.c_str()), 0); }},
+      {"self", "leads back to itself", [](const std::string& p) { ASSERT_EQ(symlink("self", p.c_str()), 0); }},
+      {"up", "a loop of links", [](const std::string& p) { ASSERT_EQ(symlink(".", p.c_str()), 0); }},
+      {"back\\slash.txt", "cannot be stored", [](const std::string& p) { std::ofstream(p) << "b"; }},
+      {"tab\tname", "cannot be stored", [](const std::string& p) { std::ofstream(p) << "t"; }},
+  };
+  Write("run.exe", "r");
+  mkdir((root_ + "/out").c_str(), 0755);
+  target_ = root_ + "/out/sfx.exe";
+  struct Errors : BuildHost {
+    void ShowError(const std::string& message) override { last = message; }
+    std::string last;
+  } host;
+  SetBuildHost(&host);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = src_ + "/" + c.name;
+    c.make(path);
+    host.last.clear();
+    EXPECT_EQ(Build(c.name == "fifo" ? "fifo" : "run.exe"), BuildOutcome::Rejected);
+    EXPECT_NE(host.last.find(path), std::string::npos) << host.last;
+    EXPECT_NE(host.last.find(c.why), std::string::npos) << host.last;
+    EXPECT_EQ(std::system(("test -z \"$(ls -A " + root_ + "/out)\"").c_str()), 0) << "nothing is written";
+    unlink(path.c_str());
+  }
+  SetBuildHost(nullptr);
+}
+
+// With SOURCE_DATE_EPOCH two builds of one tree are the same bytes: the identifier comes
+// from the entries, and later times are that moment's.
+TEST_F(BuildWalkTest, SourceDateEpochMakesBuildsReproducible) {
+  Write("run.exe", "r");
+  Write("late.txt", "l");
+  struct timeval old[2] = {{315532800 + 86400 * 400, 0}, {315532800 + 86400 * 400, 0}};  // 1981
+  ASSERT_EQ(utimes((src_ + "/run.exe").c_str(), old), 0);
+  setenv("SOURCE_DATE_EPOCH", "946684800", 1);  // 2000-01-01 00:00:00 UTC
+  SeedRandom(1);
+  ASSERT_EQ(Build(), BuildOutcome::Built);
+  const std::string first = ReadBytes(target_);
+  SeedRandom(2);
+  Write("late.txt", "l");  // touched again: a later time, clamped all the same
+  ASSERT_EQ(Build(), BuildOutcome::Built);
+  const std::string second = ReadBytes(target_);
+  Write("late.txt", "L");
+  ASSERT_EQ(Build(), BuildOutcome::Built);
+  const std::string changed = ReadBytes(target_);
+  setenv("SOURCE_DATE_EPOCH", "12x", 1);
+  EXPECT_THROW(Build(), std::runtime_error);
+  unsetenv("SOURCE_DATE_EPOCH");
+
+  EXPECT_EQ(first, second);
+  const auto m = ReadEntries(first).ByName();
+  EXPECT_EQ(static_cast<uint32_t>(m.at("late.txt").time), DosTimeOfUnixTime(946684800));
+  EXPECT_LT(static_cast<uint32_t>(m.at("run.exe").time), DosTimeOfUnixTime(946684800)) << "earlier times stay";
+  EXPECT_NE(ReadEntries(changed).id, ReadEntries(first).id) << "other bytes, another identifier";
 }
 
 TEST_F(BuildWalkTest, LargeFilesAndSmallPiecesKeepTheirOrder) {

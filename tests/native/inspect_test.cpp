@@ -93,8 +93,11 @@ TEST_F(InspectTest, VerifyNamesTheDamage) {
   EXPECT_EQ(Run({"verify", Damaged(good.substr(0, good.size() - 5))}), kInspectFailed);
   EXPECT_NE(err_.str().find("ends early"), std::string::npos) << err_.str();
 
-  EXPECT_EQ(Run({"verify", Damaged(stub_)}), kInspectFailed);
-  EXPECT_NE(err_.str().find("no payload"), std::string::npos) << err_.str();
+  // A program without a payload, or with other bytes behind its image, was not made by Kesdra.
+  for (const std::string& foreign : {stub_, stub_ + "Nullsoft installer data"}) {
+    EXPECT_EQ(Run({"verify", Damaged(foreign)}), kInspectFailed);
+    EXPECT_NE(err_.str().find(": not a self-extracting file made by Kesdra\n"), std::string::npos) << err_.str();
+  }
 
   EXPECT_EQ(Run({"verify", Damaged(stub_ + IdRecord() + EndRecord())}), kInspectFailed);
   EXPECT_NE(err_.str().find("no file data"), std::string::npos) << err_.str();
@@ -123,10 +126,38 @@ TEST_F(InspectTest, ExtractStopsAtACorruptEntry) {
   EXPECT_EQ(ReadAll(root_ + "/out/first.txt"), "11111");
 }
 
+// Names come out as UTF-8, and no link already in the destination is written through: not
+// on an entry's folder, not on the file itself. The refused entry is named; nothing is
+// written outside the folder.
+TEST_F(InspectTest, ExtractWritesUtf8NamesAndNeverThroughALink) {
+  const std::string file = Damaged(Produced({{"caf\xE9.txt", "c", 1}, {"sub\\f.txt", "f"}}));
+  ASSERT_EQ(Run({"list", file}), kInspectOk);
+  EXPECT_NE(out_.str().find(", 2 files, 2 bytes, not signed\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find(" caf\xC3\xA9.txt\n"), std::string::npos) << out_.str();
+  ASSERT_EQ(Run({"extract", file, root_ + "/x"}), kInspectOk) << err_.str();
+  EXPECT_EQ(ReadAll(root_ + "/x/caf\xC3\xA9.txt"), "c");
+
+  std::system(("mkdir -p " + root_ + "/outside " + root_ + "/x2 " + root_ + "/x3 && ln -s ../outside " + root_ +
+               "/x2/sub && ln -s ../outside/f.txt " + root_ + "/x3/caf\xC3\xA9.txt")
+                  .c_str());
+  EXPECT_EQ(Run({"extract", file, root_ + "/x2"}), kInspectFailed);
+  EXPECT_NE(err_.str().find(root_ + "/x2/sub: is a link"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"extract", file, root_ + "/x3"}), kInspectFailed);
+  EXPECT_NE(err_.str().find(root_ + "/x3/caf\xC3\xA9.txt: is a link"), std::string::npos) << err_.str();
+  struct stat st;
+  EXPECT_NE(stat((root_ + "/outside/f.txt").c_str(), &st), 0) << "nothing was written outside";
+  EXPECT_EQ(Run({"verify", Damaged(Produced({{"one.txt", "1", 1}}))}), kInspectOk);
+  EXPECT_NE(out_.str().find("OK, 1 file, 1 bytes"), std::string::npos) << out_.str();
+}
+
 TEST_F(InspectTest, UsageAndMissingFiles) {
   EXPECT_EQ(Run({}), kInspectUsage);
   EXPECT_EQ(Run({"frobnicate", "x"}), kInspectUsage);
   EXPECT_EQ(Run({"list", "a", "b"}), kInspectUsage);
+  EXPECT_EQ(Run({"--version"}), kInspectOk);
+  EXPECT_EQ(out_.str().rfind("kesdra-inspect ", 0), 0u) << out_.str();
+  EXPECT_EQ(Run({"-?"}), kInspectOk);
+  EXPECT_NE(out_.str().find("Exit status"), std::string::npos);
   EXPECT_EQ(Run({"verify", root_ + "/missing.exe"}), kInspectFailed);
   EXPECT_NE(err_.str().find(root_ + "/missing.exe: "), std::string::npos);
 }

@@ -43,7 +43,11 @@ target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 
 # The Linux builder's command line end to end.
-add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>)
+add_test(NAME kesdra_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/native/cli_test.sh $<TARGET_FILE:kesdra> $<TARGET_FILE:kesdra-inspect>
+                                   ${SFXHEAD_EXE} ${SFXHEADZ_EXE})
+# The stub sizes the README quotes are those of the stubs just built.
+add_test(NAME readme_stub_sizes COMMAND ${CMAKE_SOURCE_DIR}/tests/native/readme_sizes.sh ${SFXHEAD_EXE} ${SFXHEADZ_EXE}
+                                        ${CMAKE_SOURCE_DIR}/README.md)
 
 # The build's checks on the Windows programs: kesdra-petool's header compaction, and every
 # rule of cmake/check_binary.cmake fed an image it must reject.

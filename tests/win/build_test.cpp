@@ -67,6 +67,7 @@ TEST_F(HiddenBuild, DeclinedOverwriteKeepsTheTargetAndEndsWithStatusZero) {
   EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "keep");
 }
 
+// The Windows builder keeps its switch rules: fewer than three positionals open nothing.
 TEST_F(HiddenBuild, FewerThanThreePositionalsEndAtOnce) {
   const RunResult r = Kesdra("-h " + Quote(dir_ + "src") + " setup.exe");
   EXPECT_EQ(r.exitCode, 0u);
@@ -119,4 +120,69 @@ TEST_F(HiddenBuild, NamesOutsideTheCodePageAreReachedOrRefusedBeforeWriting) {
   EXPECT_NE(r.boxes[0].text.find(dir_ + "plain\\?\xf3" "d?.txt"), std::string::npos) << r.boxes[0].text;
   EXPECT_EQ(r.exitCode, 1u);
   EXPECT_FALSE(Exists(dir_ + "refused.exe"));
+}
+
+// What the stub would refuse to run, and a target that is a file of the payload, are refused
+// with a box before anything is written; the error names what was typed.
+TEST_F(HiddenBuild, FilesThatCouldNotRunOrWouldDestroyASourceAreRefused) {
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  WriteFile(dir_ + "empty\\e.txt", "");
+  struct Case {
+    std::string source, exe, target, named;
+  } const cases[] = {
+      {"src", "sub\\..\\run.bat", "sfx.exe", "without \"..\"\r\n\r\nsub\\..\\run.bat"},
+      {"src", "run.bat", "src\\RUN.BAT", "would destroy that file\r\n\r\n" + dir_ + "src\\RUN.BAT"},
+      {"empty", "e.txt", "sfx.exe", "no file with data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exe);
+    const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + c.source) + " " + c.exe + " " + Quote(dir_ + c.target));
+    ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
+    EXPECT_NE(r.boxes[0].text.find(c.named), std::string::npos) << r.boxes[0].text;
+    EXPECT_EQ(r.exitCode, 1u);
+  }
+  EXPECT_FALSE(Exists(dir_ + "sfx.exe"));
+  EXPECT_EQ(ReadFile(dir_ + "src\\run.bat"), "@echo off");
+}
+
+// A target that cannot be replaced (in use, as a running program is) fails at the final
+// rename with its message: the old file stays whole, and no temporary file is left.
+TEST_F(HiddenBuild, ATargetInUseStaysAsItWas) {
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  WriteFile(dir_ + "sfx.exe", "previous");
+  HANDLE held = CreateFileA((dir_ + "sfx.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  CloseHandle(held);
+  ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
+  EXPECT_NE(r.boxes[0].text.find("on replacing the target, which is kept as it was: " + dir_ + "sfx.exe"),
+            std::string::npos)
+      << r.boxes[0].text;
+  EXPECT_EQ(r.exitCode, 1u);
+  EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "previous");
+  EXPECT_FALSE(Exists(dir_ + "sfx.exe.kesdra-tmp"));
+}
+
+// With SOURCE_DATE_EPOCH two builds of one tree are the same bytes, a later file time is
+// that moment's, and without it the identifier is drawn anew.
+TEST_F(HiddenBuild, SourceDateEpochMakesBuildsReproducible) {
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  WriteFile(dir_ + "src\\docs\\notes.txt", "notes");
+  const std::string args = "-h -o -c " + Quote(dir_ + "src") + " run.bat ";
+  SetEnvironmentVariableA("SOURCE_DATE_EPOCH", "946684800");  // 2000-01-01 00:00:00 UTC
+  const RunResult first = Kesdra(args + Quote(dir_ + "a.exe"));
+  const RunResult second = Kesdra(args + Quote(dir_ + "b.exe"));
+  SetEnvironmentVariableA("SOURCE_DATE_EPOCH", nullptr);
+  const RunResult drawn = Kesdra(args + Quote(dir_ + "c.exe"));
+  ASSERT_EQ(first.exitCode + second.exitCode + drawn.exitCode, 0u);
+  EXPECT_EQ(ReadFile(dir_ + "a.exe"), ReadFile(dir_ + "b.exe"));
+  FILETIME utc{}, local{};
+  const uint64_t ticks = (946684800ull + 11644473600ull) * 10000000ull;
+  utc.dwLowDateTime = static_cast<DWORD>(ticks), utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  WORD date = 0, time = 0;
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local) && FileTimeToDosDateTime(&local, &date, &time));
+  EXPECT_EQ(static_cast<uint32_t>(ParsePayload(ReadFile(dir_ + "a.exe"))["run.bat"].time),
+            static_cast<uint32_t>(date) << 16 | time);
+  const std::string a = ReadFile(dir_ + "a.exe"), c = ReadFile(dir_ + "c.exe");
+  EXPECT_NE(produced::Parse(a, produced::PayloadStart(a)).id, produced::Parse(c, produced::PayloadStart(c)).id);
 }

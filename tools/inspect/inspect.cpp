@@ -1,17 +1,8 @@
 #include "tools/inspect/inspect.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
-#include <ctime>
 #include <functional>
 #include <iomanip>
 #include <memory>
@@ -20,6 +11,9 @@
 
 #include "container/packed_reader.h"
 #include "container/payload_reader.h"
+#include "pe/pe_format.h"
+#include "pe/pe_image.h"
+#include "platform/cp1252.h"
 #include "platform/fs.h"
 
 namespace {
@@ -45,28 +39,53 @@ const char* FaultText(PayloadFault fault) {
   return "unknown fault";
 }
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+constexpr const char* kNotKesdra = "not a self-extracting file made by Kesdra";
 
-// A produced file open for reading, seen through the payload reader's interface.
+int Fail(std::ostream& err, const std::string& path, const std::string& what) {
+  err << path << ": " << what << '\n';
+  return kInspectFailed;
+}
+
+// A produced file open for reading, seen through the payload reader's interface, with what
+// both readers need to start: where the payload is, its identifier and its kind.
 class ProducedFile {
  public:
-  bool Open(const std::string& path, std::string* error) {
+  // False, with the reason reported, when the file cannot be read or holds no payload.
+  bool Open(const std::string& path, std::ostream& err) {
     int64_t size = 0;
-    int err = NativeFileSystem().Open(path, OpenMode::Read, &file_);
-    if (err == kErrNone) err = file_->GetSize(&size);
-    if (err != kErrNone) {
-      *error = path + ": " + InOutErrorText(err);
-      return false;
-    }
-    source_.context = file_.get();
-    source_.readAt = &ProducedFile::ReadAt;
-    source_.size = size;
+    int code = NativeFileSystem().Open(path, OpenMode::Read, &file_);
+    if (code == kErrNone) code = file_->GetSize(&size);
+    if (code != kErrNone) return Fail(err, path, InOutErrorText(code)), false;
+    source_ = {file_.get(), &ProducedFile::ReadAt, size};
+    PayloadFault fault = LocatePayloadStart(source_, &start_);
+    if (fault == kFaultNone) fault = ReadPayloadId(source_, start_, &id_);
+    // A foreign program has no payload behind its image, or other bytes there.
+    if (fault == kFaultNoPeImage || fault == kFaultNoPayload || fault == kFaultBadId ||
+        (fault == kFaultRead && size < 64))
+      return Fail(err, path, kNotKesdra), false;
+    if (fault != kFaultNone) return Fail(err, path, FaultText(fault)), false;
+    packed_ = HasPackedMarker(source_, start_);
+    if (packed_ && (fault = CheckPackedPayload(source_, start_, &layout_, nullptr)) != kFaultNone)
+      return Fail(err, path, FaultText(fault)), false;
     return true;
   }
+
   const PayloadSource& source() const { return source_; }
+  int32_t start() const { return start_; }
+  std::string Identifier() const { return std::string(id_.Chars, id_.Count); }
+  bool packed() const { return packed_; }
+  const PackedLayout& layout() const { return layout_; }
+
+  // "signed" when the PE certificate table directory names a table inside the file.
+  std::string SignatureText() const {
+    pe::FileSource pe;
+    pe::PeImage image;
+    if (!pe.Attach(*file_) || !pe::ParsePeImage(pe, &image, nullptr) || image.directories.size() <= pe::kDirSecurity)
+      return "not signed";
+    const pe::DataDirectory& table = image.directories[pe::kDirSecurity];
+    if (table.Size == 0 || !pe::FitsWithin(table.VirtualAddress, table.Size, image.fileSize)) return "not signed";
+    return "signed (certificate table of " + std::to_string(table.Size) + " bytes)";
+  }
 
  private:
   static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
@@ -74,60 +93,90 @@ class ProducedFile {
   }
   std::unique_ptr<File> file_;
   PayloadSource source_{};
+  int32_t start_ = 0;
+  PayloadId id_{};
+  bool packed_ = false;
+  PackedLayout layout_{};
 };
 
-struct Entry {
-  EntryHeader header;
-  std::string name;
-  int32_t pos;  // of the header
-  int64_t DataPos() const { return static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen; }
+// What a command does with the entries, whichever reader delivers them. A callback that
+// fails sets `failed` with the reason in `error`; later entries are then left alone.
+struct EntryVisitor {
+  std::function<void(const EntryHeader&, const std::string& name)> begin;
+  std::function<bool(const unsigned char*, int32_t)> data;
+  std::function<bool(const EntryHeader&)> end;
+  // A copy entry: the data of entry `source` (counted over all entries), which sums to `dataSum`.
+  std::function<bool(const EntryHeader&, const std::string& name, int32_t source, uint32_t dataSum)> copy;
+  bool failed = false;
+  std::string error;
+  std::string current;  // the entry being read, to name it in a fault
 };
 
-// Everything the stub checks before it writes: payload start, identifier, the walk.
-struct Payload {
-  int32_t start = 0;
-  PayloadId id{};
-  int32_t totalSize = 0;
-  std::vector<Entry> entries;
-};
-
-PayloadFault ReadPayload(const PayloadSource& src, Payload* payload) {
-  PayloadFault fault = LocatePayloadStart(src, &payload->start);
-  if (fault == kFaultNone && payload->start == 0) fault = kFaultNoPayload;
-  if (fault == kFaultNone) fault = ReadPayloadId(src, payload->start, &payload->id);
-  std::vector<char> name(kMaxStoredNameLen);
-  if (fault == kFaultNone)
-    fault = WalkPayload(src, payload->start, nullptr, name.data(), nullptr, nullptr, &payload->totalSize);
-  if (fault != kFaultNone) return fault;
-  for (int32_t pos = payload->start + kPayloadIdSize;;) {
-    Entry entry;
-    int32_t next = 0;
-    fault = ReadEntry(src, pos, nullptr, &entry.header, name.data(), &next);
-    if (fault != kFaultNone) return fault;
-    if (IsEndRecord(entry.header)) break;
-    entry.name.assign(name.data(), entry.header.NameLen);
-    entry.pos = pos;
-    payload->entries.push_back(entry);
-    pos = next;
-  }
-  return kFaultNone;
+EntrySink SinkOf(EntryVisitor* visitor) {
+  return {visitor,
+          [](void* c, const EntryHeader& h, const char* n) {
+            auto* v = static_cast<EntryVisitor*>(c);
+            v->current.assign(n, h.NameLen);
+            if (!v->failed && v->begin) v->begin(h, v->current);
+          },
+          [](void* c, const void* bytes, int32_t count) {
+            auto* v = static_cast<EntryVisitor*>(c);
+            if (!v->failed && v->data && !v->data(static_cast<const unsigned char*>(bytes), count)) v->failed = true;
+          },
+          [](void* c, const EntryHeader& h) {
+            auto* v = static_cast<EntryVisitor*>(c);
+            if (!v->failed && v->end && !v->end(h)) v->failed = true;
+          },
+          [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t dataSum) {
+            auto* v = static_cast<EntryVisitor*>(c);
+            v->current.assign(n, h.NameLen);
+            if (!v->failed && v->copy && !v->copy(h, v->current, source, dataSum)) v->failed = true;
+          }};
 }
 
-// Feeds the entry's data in chunks to `sink` and compares the stored checksum.
-template <typename Sink>
-PayloadFault ReadEntryData(const PayloadSource& src, const Entry& entry, Sink sink) {
-  static std::vector<unsigned char> buffer(kCopyBufferSize);
-  uint32_t sum = ByteSum(entry.name.data(), entry.header.NameLen);
-  for (int32_t done = 0; done < entry.header.Size;) {
-    const int32_t n = std::min(entry.header.Size - done, kCopyBufferSize);
-    if (!src.readAt(src.context, entry.DataPos() + done, buffer.data(), n)) return kFaultRead;
-    if (!sink(buffer.data(), n)) return kFaultRead;
-    sum += ByteSum(buffer.data(), n);
-    done += n;
+// The stored payload through the compressed reader's sink: the walk checks every header and
+// name before the first entry is handed on (as the stub does before it writes); then each
+// entry's bytes go to the sink, and `end` follows only once its checksum has matched.
+PayloadFault ReadStoredEntries(const PayloadSource& src, int32_t start, char* name, const EntrySink& sink,
+                               const bool& stop) {
+  int32_t total = 0;
+  PayloadFault fault = WalkPayload(src, start, nullptr, name, nullptr, nullptr, &total);
+  for (int32_t pos = start + kPayloadIdSize; fault == kFaultNone && !stop;) {
+    EntryHeader header;
+    int32_t next = 0;
+    if ((fault = ReadEntry(src, pos, nullptr, &header, name, &next)) != kFaultNone || IsEndRecord(header)) break;
+    sink.begin(sink.context, header, name);
+    uint32_t sum = ByteSum(name, header.NameLen);
+    const int64_t data = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
+    for (int32_t done = 0; done < header.Size && !stop;) {
+      const int32_t n = std::min(header.Size - done, kCopyBufferSize);
+      if (!src.readAt(src.context, data + done, CopyBuffer, n)) return kFaultRead;
+      sink.data(sink.context, CopyBuffer, n);
+      sum += ByteSum(CopyBuffer, n);
+      done += n;
+    }
+    unsigned char stored[kChecksumSize];
+    if (!src.readAt(src.context, data + header.Size, stored, kChecksumSize)) return kFaultRead;
+    if (LoadLe32(stored) != sum) return kFaultChecksum;
+    sink.end(sink.context, header);
+    pos = next;
   }
-  unsigned char stored[4];
-  if (!src.readAt(src.context, entry.DataPos() + entry.header.Size, stored, 4)) return kFaultRead;
-  return LoadLe32(stored) == sum ? kFaultNone : kFaultChecksum;
+  return fault;
+}
+
+// Runs `visitor` over the entries of either kind; a fault names the entry it was met in.
+// 0 when every entry went through; else the fault or the visitor's error is reported.
+int VisitEntries(const std::string& path, const ProducedFile& file, EntryVisitor* visitor, std::ostream& err) {
+  static std::vector<char> name(kMaxStoredNameLen);
+  static const PackedMemory memory = {[](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); }};
+  const EntrySink sink = SinkOf(visitor);
+  const PayloadFault fault = file.packed()
+                                 ? UnpackPayload(file.source(), file.layout(), nullptr, name.data(), memory, sink)
+                                 : ReadStoredEntries(file.source(), file.start(), name.data(), sink, visitor->failed);
+  if (visitor->failed) return Fail(err, path, visitor->error);
+  if (fault == kFaultChecksum) return Fail(err, path, std::string(FaultText(fault)) + " (" + Cp1252ToUtf8(visitor->current) + ")");
+  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
+  return kInspectOk;
 }
 
 std::string DosTimeText(int32_t dosTime) {
@@ -148,396 +197,209 @@ std::string AttrText(uint32_t attr) {
   return text;
 }
 
-int Fail(std::ostream& err, const std::string& path, const std::string& what) {
-  err << path << ": " << what << '\n';
-  return kInspectFailed;
-}
-
-bool OpenPayload(const std::string& path, ProducedFile* file, Payload* payload, std::ostream& err) {
-  std::string error;
-  if (!file->Open(path, &error)) {
-    err << error << '\n';
-    return false;
-  }
-  const PayloadFault fault = ReadPayload(file->source(), payload);
-  if (fault != kFaultNone) {
-    Fail(err, path, FaultText(fault));
-    return false;
-  }
-  return true;
-}
-
-// A compressed payload is read by decoding it: the entries come one after the other with
-// their data, and the whole stream is checked as it goes.
-struct PackedFile {
-  PackedLayout layout{};
-  PayloadId id{};
-  int32_t start = 0;
-};
-
-// 1 when the file holds a compressed payload (checked, in `packed`), 0 when it holds a
-// stored one or none at all (the stored reader then tells), -1 after reporting a fault.
-int OpenPacked(const std::string& path, ProducedFile* file, PackedFile* packed, std::ostream& err) {
-  std::string error;
-  if (!file->Open(path, &error)) {
-    err << error << '\n';
-    return -1;
-  }
-  const PayloadSource& src = file->source();
-  if (LocatePayloadStart(src, &packed->start) != kFaultNone || packed->start == 0) return 0;
-  if (ReadPayloadId(src, packed->start, &packed->id) != kFaultNone || !HasPackedMarker(src, packed->start)) return 0;
-  const PayloadFault fault = CheckPackedPayload(src, packed->start, &packed->layout, nullptr);
-  if (fault != kFaultNone) {
-    Fail(err, path, FaultText(fault));
-    return -1;
-  }
-  return 1;
-}
-
-struct EntryVisitor {
-  std::function<void(const EntryHeader&, const std::string&)> begin;
-  std::function<bool(const unsigned char*, int32_t)> data;
-  std::function<bool(const EntryHeader&)> end;
-  // A copy entry: the data of entry `source`, whose bytes sum to `dataSum`.
-  std::function<bool(const EntryHeader&, const std::string&, int32_t source, uint32_t dataSum)> copy;
-  bool failed = false;
-};
-
-PayloadFault DecodeEntries(const ProducedFile& file, const PackedFile& packed, EntryVisitor* visitor) {
-  static std::vector<char> name(kMaxStoredNameLen);
-  static const PackedMemory memory = {[](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); }};
-  const EntrySink sink = {
-      visitor,
-      [](void* c, const EntryHeader& h, const char* n) {
-        auto* v = static_cast<EntryVisitor*>(c);
-        if (!v->failed && v->begin) v->begin(h, std::string(n, h.NameLen));
-      },
-      [](void* c, const void* bytes, int32_t count) {
-        auto* v = static_cast<EntryVisitor*>(c);
-        if (!v->failed && v->data && !v->data(static_cast<const unsigned char*>(bytes), count)) v->failed = true;
-      },
-      [](void* c, const EntryHeader& h) {
-        auto* v = static_cast<EntryVisitor*>(c);
-        if (!v->failed && v->end && !v->end(h)) v->failed = true;
-      },
-      [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t dataSum) {
-        auto* v = static_cast<EntryVisitor*>(c);
-        if (!v->failed && v->copy && !v->copy(h, std::string(n, h.NameLen), source, dataSum)) v->failed = true;
-      }};
-  return UnpackPayload(file.source(), packed.layout, nullptr, name.data(), memory, sink);
-}
-
-std::string EntryLine(const EntryHeader& h, const std::string& name) {
+// `mark` is '*' for the entry to launch, '=' for a copy of an earlier file.
+std::string EntryLine(char mark, const EntryHeader& h, const std::string& name) {
   std::ostringstream line;
-  line << (h.IsLaunch ? '*' : ' ') << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' '
-       << AttrText(h.Attr) << ' ' << name << '\n';
+  line << mark << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' ' << AttrText(h.Attr) << ' '
+       << Cp1252ToUtf8(name) << '\n';
   return line.str();
 }
 
-std::string PackedSummary(const PackedFile& packed) {
-  const PackedTrailer& t = packed.layout.trailer;
-  const int32_t packedBytes = packed.layout.chunksEnd + kPackedTrailerSize - packed.start - kPayloadIdSize;
-  std::ostringstream text;
-  text << "compressed (LZMA, dictionary " << (packed.layout.dictionarySize >> 10) << " KiB): " << t.DataSize
-       << " bytes of data stored in " << packedBytes << " bytes, " << (t.DecodedSize - t.LzmaDecoded)
-       << " of them left uncompressed";
-  return text.str();
-}
+std::string FilesText(int32_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
-int ListPacked(const std::string& path, const ProducedFile& file, const PackedFile& packed, std::ostream& out,
-               std::ostream& err) {
-  std::string lines;
+// Counts the entries and the data bytes, and whether one is marked to be launched.
+struct Tally {
   int32_t files = 0;
-  EntryVisitor visitor;
-  visitor.begin = [&](const EntryHeader& h, const std::string& name) {
-    lines += EntryLine(h, name);
-    ++files;
-  };
-  visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t, uint32_t) {
-    lines += "=" + EntryLine(h, name).substr(1);  // marked as a copy of an earlier file
-    ++files;
-    return true;
-  };
-  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
-  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
-  out << "identifier " << std::string(packed.id.Chars, packed.id.Count) << ", payload at " << packed.start << ", "
-      << files << " files, " << packed.layout.trailer.DataSize << " bytes\n"
-      << PackedSummary(packed) << '\n'
-      << lines;
-  return kInspectOk;
-}
+  int64_t bytes = 0;
+  bool launch = false;
+  void Add(const EntryHeader& h) { ++files, bytes += h.Size, launch = launch || h.IsLaunch != 0; }
+};
 
 int List(const std::string& path, std::ostream& out, std::ostream& err) {
   ProducedFile file;
-  PackedFile packed;
-  const int kind = OpenPacked(path, &file, &packed, err);
-  if (kind < 0) return kInspectFailed;
-  if (kind > 0) return ListPacked(path, file, packed, out, err);
-  Payload payload;
-  if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
-  out << "identifier " << std::string(payload.id.Chars, payload.id.Count) << ", payload at " << payload.start << ", "
-      << payload.entries.size() << " files, " << payload.totalSize << " bytes\n";
-  for (const Entry& e : payload.entries) out << EntryLine(e.header, e.name);
-  return kInspectOk;
-}
-
-int VerifyPacked(const std::string& path, const ProducedFile& file, const PackedFile& packed, std::ostream& out,
-                 std::ostream& err) {
-  bool launch = false;
-  int32_t files = 0;
+  if (!file.Open(path, err)) return kInspectFailed;
+  std::string lines;
+  Tally tally;
   EntryVisitor visitor;
-  visitor.begin = [&](const EntryHeader& h, const std::string&) {
-    launch = launch || h.IsLaunch != 0;
-    ++files;
+  visitor.begin = [&](const EntryHeader& h, const std::string& name) {
+    lines += EntryLine(h.IsLaunch ? '*' : ' ', h, name);
+    tally.Add(h);
   };
-  // The reader has matched the copy's checksum against its source's data.
-  visitor.copy = [&](const EntryHeader&, const std::string&, int32_t, uint32_t) {
-    ++files;
+  visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t, uint32_t) {
+    lines += EntryLine('=', h, name);
+    tally.Add(h);
     return true;
   };
-  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
-  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
-  if (!launch) return Fail(err, path, "no entry is marked to be launched");
-  out << path << ": OK, " << files << " files, " << packed.layout.trailer.DataSize << " bytes, compressed\n";
+  if (VisitEntries(path, file, &visitor, err) != kInspectOk) return kInspectFailed;
+  out << "identifier " << file.Identifier() << ", payload at " << file.start() << ", " << FilesText(tally.files)
+      << ", " << tally.bytes << " bytes, " << file.SignatureText() << '\n';
+  if (file.packed()) {
+    const PackedLayout& layout = file.layout();
+    const PackedTrailer& t = layout.trailer;
+    out << "compressed (LZMA, dictionary " << (layout.dictionarySize >> 10) << " KiB): " << t.DataSize
+        << " bytes of data stored in " << (layout.chunksEnd + kPackedTrailerSize - file.start() - kPayloadIdSize)
+        << " bytes, " << (t.DecodedSize - t.LzmaDecoded) << " of them left uncompressed\n";
+  }
+  out << lines;
   return kInspectOk;
 }
 
 int Verify(const std::string& path, std::ostream& out, std::ostream& err) {
   ProducedFile file;
-  PackedFile packed;
-  const int kind = OpenPacked(path, &file, &packed, err);
-  if (kind < 0) return kInspectFailed;
-  if (kind > 0) return VerifyPacked(path, file, packed, out, err);
-  Payload payload;
-  if (!OpenPayload(path, &file, &payload, err)) return kInspectFailed;
-  bool launch = false;
-  for (const Entry& e : payload.entries) {
-    const PayloadFault fault = ReadEntryData(file.source(), e, [](const unsigned char*, int32_t) { return true; });
-    if (fault != kFaultNone) return Fail(err, path, std::string(FaultText(fault)) + " (" + e.name + ")");
-    launch = launch || e.header.IsLaunch != 0;
-  }
-  if (!launch) return Fail(err, path, "no entry is marked to be launched");
-  out << path << ": OK, " << payload.entries.size() << " files, " << payload.totalSize << " bytes\n";
+  if (!file.Open(path, err)) return kInspectFailed;
+  Tally tally;
+  EntryVisitor visitor;
+  visitor.begin = [&](const EntryHeader& h, const std::string&) { tally.Add(h); };
+  // The reader has matched a copy's checksum against its source's data.
+  visitor.copy = [&](const EntryHeader& h, const std::string&, int32_t, uint32_t) { return tally.Add(h), true; };
+  if (VisitEntries(path, file, &visitor, err) != kInspectOk) return kInspectFailed;
+  if (!tally.launch) return Fail(err, path, "no entry is marked to be launched");
+  out << path << ": OK, " << FilesText(tally.files) << ", " << tally.bytes << " bytes"
+      << (file.packed() ? ", compressed" : "") << '\n';
   return kInspectOk;
 }
-std::string HostPath(const std::string& dir, const std::string& storedName) {
-  std::string path = dir.empty() ? std::string(".") : dir;
-  if (path.back() != '/') path += '/';
-  for (char c : storedName) path += c == '\\' ? '/' : c;
-  return path;
-}
 
-// The produced file mapped whole: the check walk and the extraction then read memory, and
-// the kernel reads each page of the file once, in large pieces, with no seek.
-class MappedFile {
+// Unpacks into `dir` as carefully as the stub: names were checked by the reader, every
+// folder on an entry's way that exists already must not be a link, and files are created
+// without following one. A fault midway leaves the entries finished before it; the entry
+// it was met in is removed.
+class Extractor {
  public:
-  ~MappedFile() {
-    if (data_) munmap(data_, size_);
+  Extractor(const std::string& dir, std::ostream& out) : fs_(NativeFileSystem()), root_(dir), out_(out) {
+    if (root_.empty()) root_ = ".";
+    if (root_.back() != '/') root_ += '/';
   }
-  bool Open(const std::string& path, std::string* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-      *error = path + ": " + std::strerror(errno);
-      if (fd >= 0) close(fd);
-      return false;
+
+  int Run(const std::string& path, const ProducedFile& file, std::ostream& err) {
+    if (!MakeFolders(root_, 1)) return Fail(err, path, visitor_.error);
+    visitor_.begin = [this](const EntryHeader&, const std::string& name) { Begin(name); };
+    visitor_.data = [this](const unsigned char* data, int32_t n) { return Write(data, n); };
+    visitor_.end = [this](const EntryHeader& h) { return End(h); };
+    visitor_.copy = [this](const EntryHeader& h, const std::string& name, int32_t source, uint32_t sum) {
+      return Copy(h, name, source, sum);
+    };
+    const int status = VisitEntries(path, file, &visitor_, err);
+    if (output_) {  // begun, never finished: what it holds is not the entry
+      output_.reset();
+      fs_.Remove(target_);
     }
-    size_ = static_cast<size_t>(st.st_size);
-    void* data = size_ ? mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
-    close(fd);
-    if (data == MAP_FAILED) {
-      *error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    data_ = static_cast<unsigned char*>(data);
-    source_ = {this, &MappedFile::ReadAt, static_cast<int64_t>(size_)};
-    return true;
+    return status;
   }
-  const PayloadSource& source() const { return source_; }
-  const unsigned char* data() const { return data_; }
 
  private:
-  // The payload reader has checked pos and count against the size.
-  static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
-    std::memcpy(buffer, static_cast<MappedFile*>(context)->data_ + pos, count);
+  bool Refuse(const std::string& what) {
+    visitor_.error = what;
+    visitor_.failed = true;
+    return false;
+  }
+
+  // Creates the folders of `folder` (which ends in "/") from position `from` on, refusing
+  // any that exists as a link.
+  bool MakeFolders(const std::string& folder, size_t from) {
+    for (size_t i = from; i < folder.size(); ++i) {
+      if (folder[i] != '/') continue;
+      const std::string part = folder.substr(0, i);
+      if (i >= root_.size() && fs_.IsLink(part)) return Refuse(part + ": is a link; nothing is written through links");
+      if (!fs_.DirExists(part) && !fs_.CreateOneDirectory(part) && !fs_.DirExists(part))
+        return Refuse(part + ": the folder cannot be created");
+    }
     return true;
   }
-  unsigned char* data_ = nullptr;
-  size_t size_ = 0;
-  PayloadSource source_{};
+
+  void Begin(const std::string& name) {
+    std::string host = Cp1252ToUtf8(name);
+    std::replace(host.begin(), host.end(), '\\', '/');
+    target_ = root_ + host;
+    const std::string folder = target_.substr(0, target_.rfind('/') + 1);
+    if (folder != lastFolder_) {
+      if (!MakeFolders(folder, root_.size())) return;
+      lastFolder_ = folder;
+    }
+    if (fs_.IsLink(target_)) return void(Refuse(target_ + ": is a link; nothing is written through links"));
+    if (const int code = fs_.Open(target_, OpenMode::CreateNoLink, &output_)) Refuse(target_ + ": " + InOutErrorText(code));
+    position_ = 0;
+  }
+
+  bool Write(const unsigned char* data, int32_t n) {
+    if (const int code = output_->WriteAt(position_, data, n)) return Refuse(target_ + ": " + InOutErrorText(code));
+    position_ += n;
+    return true;
+  }
+
+  bool End(const EntryHeader& h) {
+    int code = output_->SetTime(static_cast<uint32_t>(h.Time));
+    const int closed = output_->Close();
+    output_.reset();
+    if (code == kErrNone) code = closed;
+    if (code != kErrNone) return Refuse(target_ + ": " + InOutErrorText(code));
+    out_ << target_ << '\n';
+    targets_.push_back(target_);
+    return true;
+  }
+
+  // A copy is read back from its source's file, written earlier in this run.
+  bool Copy(const EntryHeader& h, const std::string& name, int32_t source, uint32_t dataSum) {
+    const std::string from = targets_[static_cast<size_t>(source)];
+    std::unique_ptr<File> input;
+    if (const int code = fs_.Open(from, OpenMode::Read, &input)) return Refuse(from + ": " + InOutErrorText(code));
+    Begin(name);
+    if (visitor_.failed) return false;
+    copyBuffer_.resize(kCopyBufferSize);
+    uint32_t sum = 0;
+    for (int32_t done = 0; done < h.Size;) {
+      const int32_t n = std::min(h.Size - done, kCopyBufferSize);
+      if (input->ReadAt(done, copyBuffer_.data(), n) != kErrNone)
+        return Refuse(from + ": changed while it was being copied");
+      sum += ByteSum(copyBuffer_.data(), n);
+      if (!Write(copyBuffer_.data(), n)) return false;
+      done += n;
+    }
+    if (sum != dataSum) return Refuse(from + ": changed while it was being copied");
+    return End(h);
+  }
+
+  FileSystem& fs_;
+  std::string root_;
+  std::ostream& out_;
+  EntryVisitor visitor_;
+  std::string target_, lastFolder_;
+  std::vector<unsigned char> copyBuffer_;  // the readers use CopyBuffer while a copy is made
+  std::unique_ptr<File> output_;
+  int64_t position_ = 0;
+  std::vector<std::string> targets_;  // per entry in stream order, to find a copy's source
 };
 
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-struct timespec DosTimeToTimespec(int32_t dosTime) {
-  const uint32_t t = static_cast<uint32_t>(dosTime);
-  std::tm tm{};
-  tm.tm_year = 80 + static_cast<int>(t >> 25);
-  tm.tm_mon = static_cast<int>((t >> 21) & 15) - 1;
-  tm.tm_mday = static_cast<int>((t >> 16) & 31);
-  tm.tm_hour = static_cast<int>((t >> 11) & 31);
-  tm.tm_min = static_cast<int>((t >> 5) & 63);
-  tm.tm_sec = static_cast<int>(t & 31) * 2;
-  tm.tm_isdst = -1;
-  return {std::mktime(&tm), 0};
-}
-
-// Creates the folders of `path` (its part up to the last '/') from the level where it
-// leaves the previous entry's folder; entries of one folder come together.
-void MakeEntryFolders(const std::string& path, size_t rootLength, std::string* lastFolder) {
-  const std::string folder = path.substr(0, path.rfind('/') + 1);
-  if (folder == *lastFolder) return;
-  size_t common = rootLength;
-  for (size_t i = rootLength; i < folder.size() && i < lastFolder->size() && folder[i] == (*lastFolder)[i]; ++i) {
-    if (folder[i] == '/') common = i + 1;
-  }
-  for (size_t i = common; i < folder.size(); ++i) {
-    if (folder[i] == '/') mkdir(folder.substr(0, i).c_str(), 0777);
-  }
-  *lastFolder = folder;
-}
-
-// Names are checked as each header is decoded, before its file is created; a fault midway
-// leaves what was written so far, as the stub does.
-int ExtractPacked(const std::string& path, const std::string& dir, const ProducedFile& file, const PackedFile& packed,
-                  std::ostream& out, std::ostream& err) {
-  const std::string root = HostPath(dir, "");
-  for (size_t i = 1; i < root.size(); ++i) {
-    if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
-  }
-  std::string lastFolder = root, target, error;
-  std::vector<std::string> targets;  // per entry in stream order, to find a copy's source
-  std::vector<unsigned char> copyBuffer;  // made at the first copy entry, kept for the next
-  FilePtr output;
-  EntryVisitor visitor;
-  visitor.begin = [&](const EntryHeader&, const std::string& name) {
-    target = HostPath(dir, name);
-    MakeEntryFolders(target, root.size(), &lastFolder);
-    output.reset(std::fopen(target.c_str(), "wb"));
-    if (!output) {
-      error = target + ": " + std::strerror(errno);
-      visitor.failed = true;
-    }
-  };
-  visitor.data = [&](const unsigned char* data, int32_t n) {
-    if (std::fwrite(data, 1, n, output.get()) == static_cast<size_t>(n)) return true;
-    error = target + ": " + std::strerror(errno);
-    return false;
-  };
-  visitor.end = [&](const EntryHeader& h) {
-    if (std::fclose(output.release()) != 0) {
-      error = target + ": " + std::strerror(errno);
-      return false;
-    }
-    const struct timespec when = DosTimeToTimespec(h.Time);
-    const struct timespec times[2] = {when, when};
-    if (when.tv_sec != static_cast<time_t>(-1)) utimensat(AT_FDCWD, target.c_str(), times, 0);
-    out << target << '\n';
-    targets.push_back(target);
-    return true;
-  };
-  // A copy is read back from its source's file, written earlier in this run.
-  visitor.copy = [&](const EntryHeader& h, const std::string& name, int32_t source, uint32_t dataSum) {
-    const std::string from = targets[source];
-    visitor.begin(h, name);
-    FilePtr input(std::fopen(from.c_str(), "rb"));
-    if (visitor.failed || !input) {
-      if (error.empty()) error = from + ": " + std::strerror(errno);
-      return false;
-    }
-    if (copyBuffer.empty()) copyBuffer.resize(kCopyBufferSize);
-    uint32_t sum = 0;
-    int32_t left = h.Size;
-    while (left > 0) {
-      const size_t n = std::fread(copyBuffer.data(), 1, std::min(left, kCopyBufferSize), input.get());
-      if (n == 0) break;
-      sum += ByteSum(copyBuffer.data(), static_cast<int32_t>(n));
-      if (!visitor.data(copyBuffer.data(), static_cast<int32_t>(n))) return false;
-      left -= static_cast<int32_t>(n);
-    }
-    if (left != 0 || sum != dataSum) {
-      error = from + ": changed while it was being copied";
-      return false;
-    }
-    return visitor.end(h);
-  };
-  const PayloadFault fault = DecodeEntries(file, packed, &visitor);
-  if (!error.empty()) {
-    err << error << '\n';
-    return kInspectFailed;
-  }
-  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
-  return kInspectOk;
-}
-
 int Extract(const std::string& path, const std::string& dir, std::ostream& out, std::ostream& err) {
-  {
-    ProducedFile produced;
-    PackedFile packed;
-    const int kind = OpenPacked(path, &produced, &packed, err);
-    if (kind < 0) return kInspectFailed;
-    if (kind > 0) return ExtractPacked(path, dir, produced, packed, out, err);
-  }
-  MappedFile file;
-  std::string error;
-  if (!file.Open(path, &error)) {
-    err << error << '\n';
-    return kInspectFailed;
-  }
-  Payload payload;
-  // The walk has checked every name before anything is written.
-  const PayloadFault fault = ReadPayload(file.source(), &payload);
-  if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
-  const std::string root = HostPath(dir, "");
-  for (size_t i = 1; i < root.size(); ++i) {
-    if (root[i] == '/') mkdir(root.substr(0, i).c_str(), 0777);
-  }
-  std::string lastFolder = root;
-  std::string listing;
-  for (const Entry& e : payload.entries) {
-    const std::string target = HostPath(dir, e.name);
-    MakeEntryFolders(target, root.size(), &lastFolder);
-    const unsigned char* data = file.data() + e.DataPos();
-    const uint32_t sum = ByteSum(e.name.data(), e.header.NameLen) + ByteSum(data, e.header.Size);
-    if (LoadLe32(data + e.header.Size) != sum)
-      return Fail(err, path, std::string(FaultText(kFaultChecksum)) + " (" + e.name + ")");
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(err, target, std::strerror(errno));
-    const bool written = WriteAll(fd, data, static_cast<size_t>(e.header.Size));
-    const int writeError = errno;
-    const struct timespec when = DosTimeToTimespec(e.header.Time);
-    const struct timespec times[2] = {when, when};
-    if (when.tv_sec != static_cast<time_t>(-1)) futimens(fd, times);
-    if (close(fd) != 0 || !written) return Fail(err, target, std::strerror(written ? errno : writeError));
-    listing += target;
-    listing += '\n';
-  }
-  out << listing;
-  return kInspectOk;
+  ProducedFile file;
+  if (!file.Open(path, err)) return kInspectFailed;
+  return Extractor(dir, out).Run(path, file, err);
 }
 
-int Usage(std::ostream& err) {
-  err << "Usage: kesdra-inspect list|verify <file>\n"
-         "       kesdra-inspect extract <file> [dir]\n";
-  return kInspectUsage;
+void Usage(std::ostream& out) {
+  out << "Usage: kesdra-inspect list|verify <file>\n"
+         "       kesdra-inspect extract <file> [dir]\n"
+         "       kesdra-inspect --help | -? | --version\n"
+         "\n"
+         "list     the entries of a file made by kesdra: '*' marks the one to launch, '=' a copy of an\n"
+         "         earlier file; the first line also says whether the file carries a signature\n"
+         "verify   reads and checks every entry as the stub would, without writing anything\n"
+         "extract  unpacks into dir (default: the current folder); names come out as UTF-8, and no\n"
+         "         existing link on an entry's path is followed\n"
+         "\n"
+         "Exit status: 0 success; 1 the file cannot be read, holds no payload, is damaged, or cannot\n"
+         "be unpacked; 2 usage error.\n";
 }
 
 }  // namespace
 
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() < 2) return Usage(err);
-  const std::string& command = args[0];
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-?")) return Usage(out), kInspectOk;
+  if (args.size() == 1 && args[0] == "--version") return out << "kesdra-inspect " << KESDRA_VERSION << '\n', kInspectOk;
+  const std::string command = args.empty() ? std::string() : args[0];
   if (command == "list" && args.size() == 2) return List(args[1], out, err);
   if (command == "verify" && args.size() == 2) return Verify(args[1], out, err);
-  if (command == "extract" && args.size() <= 3) return Extract(args[1], args.size() == 3 ? args[2] : ".", out, err);
-  return Usage(err);
+  if (command == "extract" && (args.size() == 2 || args.size() == 3))
+    return Extract(args[1], args.size() == 3 ? args[2] : ".", out, err);
+  Usage(err);
+  return kInspectUsage;
 }

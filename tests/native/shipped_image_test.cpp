@@ -1,51 +1,53 @@
-// The shipped Windows builder as the build left it: a manifest that keeps UAC's installer
-// detection and file virtualisation away, and no import that the loader would resolve from
-// the program's folder before WinMain could say where DLLs come from.
+// The shipped Windows programs as the build left them. Both stubs and the builder carry a
+// manifest that keeps UAC's installer detection, file virtualisation and the compatibility
+// assistant away; the stubs keep ASLR, DEP and (32-bit) no exception handlers; the builder
+// imports nothing that the loader would resolve from the program's folder before WinMain
+// could say where DLLs come from; and a produced file keeps the stub's manifest, never the
+// launched program's.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <string>
+#include <vector>
 
-#include <unistd.h>
-
+#include "builder/build_sfx.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
+#include "pe/pe_update.h"
+#include "tests/native/pe_test_images.h"
+#include "tests/native/quiet_builds.h"
 
 namespace {
 
-class ShippedBuilder : public ::testing::Test {
- protected:
-  void SetUp() override {
+const pe::ResourceName kManifest = pe::ResourceName::Number(24);
+
+struct Image {
+  explicit Image(const std::string& path) {
     std::string error;
-    ASSERT_TRUE(source_.Open(KESDRA_BUILDER_EXE, &error) && pe::ParsePeImage(source_, &image_, &error)) << error;
+    opened = source.Open(path, &error) && pe::ParsePeImage(source, &image, &error);
+    EXPECT_TRUE(opened) << path << ": " << error;
   }
-  pe::FileSource source_;
-  pe::PeImage image_;
+  // Manifest 1, language neutral where there is one; the text, empty when there is none.
+  std::string Manifest() {
+    pe::ResourceTree tree;
+    std::string error;
+    EXPECT_TRUE(pe::ReadResourceTree(source, image, &tree, &error)) << error;
+    const pe::ResourceLeaf* leaf = tree.FindDefaultLeaf(kManifest, pe::ResourceName::Number(1));
+    std::vector<uint8_t> bytes;
+    if (leaf == nullptr || !pe::LoadLeaf(source, *leaf, &bytes)) return std::string();
+    return std::string(bytes.begin(), bytes.end());
+  }
+  pe::FileSource source;
+  pe::PeImage image;
+  bool opened = false;
 };
 
-}  // namespace
-
-TEST_F(ShippedBuilder, ImportsNoVersionDll) {
-  std::vector<std::string> dlls;
-  std::string error;
-  ASSERT_TRUE(pe::ReadImportedDlls(source_, image_, &dlls, &error)) << error;
-  ASSERT_FALSE(dlls.empty());
-  for (std::string dll : dlls) {
-    std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return std::tolower(c); });
-    EXPECT_NE(dll, "version.dll") << "VERSION.dll is no KnownDLL: it is loaded from the system folder at run time";
-  }
-}
-
-TEST_F(ShippedBuilder, ManifestAsksForNoElevationAndNamesTheSystems) {
-  pe::ResourceTree tree;
-  std::string error;
-  ASSERT_TRUE(pe::ReadResourceTree(source_, image_, &tree, &error)) << error;
-  const pe::ResourceLeaf* leaf = tree.FindDefaultLeaf(pe::ResourceName::Number(24), pe::ResourceName::Number(1));
-  ASSERT_NE(leaf, nullptr) << "no RT_MANIFEST 1";
-  std::vector<uint8_t> bytes;
-  ASSERT_TRUE(pe::LoadLeaf(source_, *leaf, &bytes));
-  const std::string manifest(bytes.begin(), bytes.end());
+// Well-formed XML by an independent parser, asking for no elevation, naming Vista to 11.
+void ExpectTrustedManifest(const std::string& manifest) {
+  ASSERT_FALSE(manifest.empty()) << "no RT_MANIFEST 1";
   const std::string path = ::testing::TempDir() + "kesdra_manifest_" + std::to_string(getpid()) + ".xml";
   std::ofstream(path, std::ios::binary) << manifest;
   const int parsed = std::system(("python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])' " + path).c_str());
@@ -56,8 +58,71 @@ TEST_F(ShippedBuilder, ManifestAsksForNoElevationAndNamesTheSystems) {
                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",   // 7
                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",   // 8
                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",   // 8.1
-                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",   // 10 and 11
-                           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                           ">true</dpiAware>"})
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})  // 10 and 11
     EXPECT_NE(manifest.find(part), std::string::npos) << part << " missing from:\n" << manifest;
 }
+
+TEST(ShippedStubs, FlagsAndASmallManifest) {
+  for (const char* path : {KESDRA_STUB_PATH, KESDRA_PACKED_STUB_PATH}) {
+    SCOPED_TRACE(path);
+    Image stub(path);
+    ASSERT_TRUE(stub.opened);
+    const uint16_t flags = stub.image.optional.DllCharacteristics;
+    EXPECT_EQ(flags & 0x0040, 0x0040) << "DYNAMIC_BASE";
+    EXPECT_EQ(flags & 0x0100, 0x0100) << "NX_COMPAT";
+    if (!stub.image.is64) EXPECT_EQ(flags & 0x0400, 0x0400) << "NO_SEH";
+    const std::string manifest = stub.Manifest();
+    ExpectTrustedManifest(manifest);
+    // Every byte is in every produced file: no layout whitespace. Windows stretches the fixed
+    // progress window rather than drawing it tiny, so it is not DPI-aware.
+    EXPECT_EQ(manifest.find_first_of("\r\n\t"), std::string::npos);
+    EXPECT_EQ(manifest.find("> <"), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+  }
+}
+
+TEST(ShippedBuilder, ManifestAndNoVersionDllImport) {
+  Image builder(KESDRA_BUILDER_EXE);
+  ASSERT_TRUE(builder.opened);
+  const std::string manifest = builder.Manifest();
+  ExpectTrustedManifest(manifest);
+  for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", ">true</dpiAware>"})
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+
+  std::vector<std::string> dlls;
+  std::string error;
+  ASSERT_TRUE(pe::ReadImportedDlls(builder.source, builder.image, &dlls, &error)) << error;
+  ASSERT_FALSE(dlls.empty());
+  for (std::string dll : dlls) {
+    std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_NE(dll, "version.dll") << "VERSION.dll is no KnownDLL: it is loaded from the system folder at run time";
+  }
+}
+
+// The transfers move icons and version information only: a launched program that asks for
+// administrator rights does not make the produced file ask for them.
+TEST(ShippedStubs, AProducedFileKeepsTheStubsManifest) {
+  const std::string root = FreshTempFolder("manifest");
+  ASSERT_FALSE(root.empty());
+  const std::string program = root + "/src/setup.exe", produced = root + "/setup-sfx.exe";
+  ASSERT_EQ(std::system(("mkdir -p '" + root + "/src' && cp '" KESDRA_PACKED_STUB_PATH "' '" + program + "'").c_str()), 0);
+  const std::string admin =
+      "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><trustInfo xmlns=\"urn:"
+      "schemas-microsoft-com:asm.v3\"><security><requestedPrivileges><requestedExecutionLevel level=\""
+      "requireAdministrator\" uiAccess=\"false\"/></requestedPrivileges></security></trustInfo></assembly>";
+  pe::ResourceUpdate update;
+  std::string error;
+  ASSERT_TRUE(update.Begin(program, &error)) << error;
+  ASSERT_TRUE(update.Update(kManifest, pe::ResourceName::Number(1), 0, admin.data(), static_cast<uint32_t>(admin.size())));
+  ASSERT_TRUE(update.End(false, &error)) << error;
+  ASSERT_EQ(Image(program).Manifest(), admin);
+
+  const peimg::Bytes stub = peimg::ReadFile(KESDRA_STUB_PATH);
+  ASSERT_FALSE(stub.empty());
+  UseQuietBuilds(stub.data(), stub.size(), 7);
+  ASSERT_EQ(BuildSfx(root + "/src", "setup.exe", produced), BuildOutcome::Built);
+  EXPECT_EQ(Image(produced).Manifest(), Image(KESDRA_STUB_PATH).Manifest());
+  std::system(("rm -rf '" + root + "'").c_str());
+}
+
+}  // namespace

@@ -35,8 +35,7 @@ target_link_libraries(ui_text_tests PRIVATE kesdra_uikit kesdra_builder GTest::g
 gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
 
 # A produced file carrying a real program's resources, signed afterwards.
-# The stubs' own image flags and manifest.
-add_executable(pe_signing_tests tests/native/pe_signing_test.cpp tests/native/stub_image_test.cpp)
+add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
 target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
 target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}"
                            KESDRA_PACKED_STUB_PATH="${SFXHEADZ_EXE}")
@@ -58,11 +57,12 @@ target_compile_definitions(pe_tool_tests PRIVATE KESDRA_CMAKE="${CMAKE_COMMAND}"
 add_dependencies(pe_tool_tests kesdra-petool)
 gtest_discover_tests(pe_tool_tests DISCOVERY_TIMEOUT 60)
 
-# The shipped Windows builder as built: its manifest and its imports.
+# The shipped Windows programs as built: flags, manifests, the builder's imports.
 if(NOT KESDRA_STUB_EXE)
   add_executable(shipped_image_tests tests/native/shipped_image_test.cpp)
-  target_link_libraries(shipped_image_tests PRIVATE kesdra_pe GTest::gtest_main)
-  target_compile_definitions(shipped_image_tests PRIVATE KESDRA_BUILDER_EXE="${CMAKE_BINARY_DIR}/win-i686/kesdra.exe")
+  target_link_libraries(shipped_image_tests PRIVATE kesdra_builder GTest::gtest_main)
+  target_compile_definitions(shipped_image_tests PRIVATE KESDRA_BUILDER_EXE="${CMAKE_BINARY_DIR}/win-i686/kesdra.exe"
+                             KESDRA_STUB_PATH="${SFXHEAD_EXE}" KESDRA_PACKED_STUB_PATH="${SFXHEADZ_EXE}")
   add_dependencies(shipped_image_tests windows_parts)
   gtest_discover_tests(shipped_image_tests DISCOVERY_TIMEOUT 60)
 endif()

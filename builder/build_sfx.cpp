@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "builder/u_messages.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
+#include "shared/u_limits.h"
 #include "shared/u_shared.h"
 #include "uikit/u_paths.h"
 
@@ -29,7 +29,6 @@ BuildHost* g_host = &g_quietHost;
 FileSystem* g_fs = &NativeFileSystem();
 uint32_t g_seed = 0;
 
-constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
 // Small pieces are gathered up to this many bytes before they are written.
 constexpr int32_t kStageSize = 65536;
 
@@ -302,7 +301,8 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
     // refused before the target is created or truncated.
     const int64_t stubSize = static_cast<int64_t>((CompressPayload ? PackedStubImage : StubImage).size);
     const int64_t fixedBytes = stubSize + kPayloadIdSize + kEntryHeaderSize;
-    const SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); });
+    const SourceTree tree =
+        ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); }, CompressPayload);
     refusal = tree.refusal;
     if (refusal.empty()) {
       // A bare file name has no directory to create: it goes to the current directory.

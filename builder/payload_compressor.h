@@ -1,7 +1,9 @@
-// The compressed payload writer (layout in shared/u_packed.h): the same entries, in the same
-// order, as the stored payload, run through one solid LZMA stream, except the data of files
-// that would not shrink, which goes into stored chunks. Single-threaded and deterministic,
-// so the Linux and the Windows builder write the same bytes for the same tree.
+// The compressed payload writer (layout in shared/u_packed.h): the same entries as the stored
+// payload, grouped into streams: files that would not shrink (kept as they are), programs of
+// x86 code (through the branch converter where a trial shows it pays) and the rest, each
+// group solid and split in two when large. The streams are encoded on several threads; which
+// streams there are and how each is coded follows from the tree alone, so the bytes do not
+// depend on the number of cores, and the Linux and the Windows builder write the same.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,8 @@
 struct PackedSettings {
   int level = 6;
   int fastBytes = 64;
-  uint32_t dictionarySize = 16u << 20;
+  uint32_t dictionarySize = 32u << 20;  // never more than a stream holds
+  int threads = 0;                      // 0: one per processor
 };
 
 // Called with every byte written and the file position it lands on (the PE checksum).

@@ -1,19 +1,52 @@
 #include "builder/source_tree.h"
 
-#include <limits>
 #include <map>
 
 #include "container/payload_reader.h"
+#include "shared/u_limits.h"
 #include "shared/u_shared.h"
 
 namespace {
 
-constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
+// Windows' simple upper case for the scripts whose letters come in pairs: Latin, Greek and
+// Cyrillic; enough to find two names that one folder cannot hold together. The key is the
+// code points as UTF-8 bytes would not sort them apart from a well-formed name.
+bool InPairs(uint32_t u, bool upperEven) {
+  const bool evenUpper = (u >= 0x100 && u <= 0x137 && u != 0x131) || (u >= 0x14A && u <= 0x177) ||
+                         (u >= 0x460 && u <= 0x481) || (u >= 0x48A && u <= 0x4BF) || (u >= 0x4D0 && u <= 0x4FF);
+  const bool oddUpper = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E) || (u >= 0x4C1 && u <= 0x4CE);
+  return upperEven ? evenUpper && (u & 1) : oddUpper && !(u & 1);
+}
+
+std::string UpperCaseUtf8(const std::string& text) {
+  std::string key;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t u = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n && i + k < text.size(); ++k) u = (u << 6) | (text[i + k] & 0x3F);
+    i += n;
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7) || (u >= 0x3B1 && u <= 0x3CB && u != 0x3C2) ||
+        (u >= 0x430 && u <= 0x44F))
+      u -= 0x20;
+    else if (u >= 0x450 && u <= 0x45F)
+      u -= 0x50;
+    else if (u == 0xFF)
+      u = 0x178;
+    else if (u == 0x3C2)
+      u = 0x3A3;
+    else if (InPairs(u, true) || InPairs(u, false))
+      u -= 1;
+    for (int shift = 24; shift >= 0; shift -= 8) key += static_cast<char>(u >> shift);
+  }
+  return key;
+}
 
 class TreeLister {
  public:
-  TreeLister(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes, const std::function<void()>& afterFolder)
-      : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), afterFolder_(afterFolder) {}
+  TreeLister(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes, const std::function<void()>& afterFolder,
+             bool utf8Names)
+      : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), afterFolder_(afterFolder), utf8Names_(utf8Names) {}
 
   SourceTree Run() {
     AddDirectory(std::string(), std::string(), true);
@@ -29,13 +62,15 @@ class TreeLister {
     fs_.ListDirectory(folder, [&](const ListedEntry& entry) {
       if (!tree_.refusal.empty()) return;
       const std::string path = folder + entry.name;
-      CheckCase(byUpperName, entry, path);
+      const std::string& stored = utf8Names_ ? entry.utf8Name : entry.storedName;
+      const bool convertible = utf8Names_ || entry.convertible;
+      CheckCase(byUpperName, stored, path);
       CheckPathLength(entry, path);
       if (entry.isDirectory) {
-        AddDirectory(relNative + entry.name + kNativePathRules.delimiter, relStored + entry.storedName + '\\',
-                   storable && entry.convertible);
+        AddDirectory(relNative + entry.name + kNativePathRules.delimiter, relStored + stored + '\\',
+                     storable && convertible);
       } else {
-        AddFile(SourceFile{path, relStored + entry.storedName, entry}, storable && entry.convertible);
+        AddFile(SourceFile{path, relStored + stored, entry}, storable && convertible);
       }
     });
     if (afterFolder_) afterFolder_();
@@ -44,7 +79,10 @@ class TreeLister {
   void AddFile(SourceFile file, bool storable) {
     if (!tree_.refusal.empty()) return;
     const std::string& name = file.storedName;
-    if (!storable || !IsSafeStoredName(name.data(), static_cast<int32_t>(name.size()), IsLeadByte))
+    const int32_t length = static_cast<int32_t>(name.size());
+    if (utf8Names_ && !IsSafeUtf8Name(name.data(), length))
+      return Refuse("The name of " + file.path + " cannot be stored: Windows cannot create a file of that name");
+    if (!utf8Names_ && (!storable || !IsSafeStoredName(name.data(), length, IsLeadByte)))
       return Refuse("The name of " + file.path +
                     " cannot be stored: Windows code page 1252 cannot hold it, or Windows cannot create a file of "
                     "that name");
@@ -59,8 +97,8 @@ class TreeLister {
   }
 
   // Windows keeps one of two names that differ only in letter case.
-  void CheckCase(std::map<std::string, std::string>& byUpperName, const ListedEntry& entry, const std::string& path) {
-    const auto taken = byUpperName.emplace(UpperCaseAnsi(entry.storedName), path);
+  void CheckCase(std::map<std::string, std::string>& byUpperName, const std::string& stored, const std::string& path) {
+    const auto taken = byUpperName.emplace(utf8Names_ ? UpperCaseUtf8(stored) : UpperCaseAnsi(stored), path);
     if (!taken.second)
       Refuse(taken.first->second + " and " + path +
              " differ only in letter case; Windows would keep only one of them");
@@ -82,12 +120,13 @@ class TreeLister {
   const std::string& sourceDir_;
   int64_t total_;
   const std::function<void()>& afterFolder_;
+  const bool utf8Names_;
   SourceTree tree_;
 };
 
 }  // namespace
 
 SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
-                          const std::function<void()>& afterFolder) {
-  return TreeLister(fs, sourceDir, fixedBytes, afterFolder).Run();
+                          const std::function<void()>& afterFolder, bool utf8Names) {
+  return TreeLister(fs, sourceDir, fixedBytes, afterFolder, utf8Names).Run();
 }

@@ -26,5 +26,7 @@ struct SourceTree {
 // listed contributes nothing. `fixedBytes` is what the produced file holds besides the
 // entries (the stub image, the identifier and the end record). `afterFolder` runs once a
 // folder has been listed.
+// With `utf8Names` (compressed payloads) the stored names are UTF-8, and any name Windows
+// can create is taken; else they are in code page 1252.
 SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
-                          const std::function<void()>& afterFolder);
+                          const std::function<void()>& afterFolder, bool utf8Names = false);

@@ -19,7 +19,7 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
   set(KESDRA_X86 TRUE)
 endif()
 
-add_library(kesdra_shared STATIC shared/u_shared.cpp shared/u_packed.cpp)
+add_library(kesdra_shared STATIC shared/u_shared.cpp shared/u_packed.cpp shared/u_x86.cpp)
 target_include_directories(kesdra_shared PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_library(kesdra_container STATIC container/payload_reader.cpp container/packed_reader.cpp container/stored_name.cpp
@@ -48,11 +48,22 @@ else()
   target_link_libraries(kesdra_uikit PUBLIC kesdra_platform)
 endif()
 
+# The compressed writer's threads: std::thread where the C++ library has it, Win32 threads
+# where it does not (the cross compiler's win32 thread model).
+if(WIN32)
+  set(KESDRA_THREADS_SOURCE builder/worker_threads_win32.cpp)
+else()
+  set(KESDRA_THREADS_SOURCE builder/worker_threads_posix.cpp)
+  find_package(Threads REQUIRED)
+endif()
 add_library(kesdra_builder STATIC builder/cmdline.cpp builder/u_settings.cpp builder/build_sfx.cpp
             builder/source_tree.cpp builder/transfer.cpp builder/startup.cpp builder/payload_compressor.cpp
-            ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
+            ${KESDRA_THREADS_SOURCE} ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
 # The builder checks stored names with the same rule the stub applies.
 target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_uikit kesdra_container)
+if(NOT WIN32)
+  target_link_libraries(kesdra_builder PUBLIC Threads::Threads)
+endif()
 
 if(KESDRA_X86)
   # ByteSum and the PE checksum sum 16 bytes a step.

@@ -67,6 +67,7 @@ struct ListedEntry {
   std::string name;        // as the platform lists it, for building paths
   std::string storedName;  // the name as a produced file stores it (Windows ANSI text)
   bool convertible = true; // false: the stored form cannot hold this name (Linux: outside code page 1252)
+  std::string utf8Name;    // the name in UTF-8, as compressed payloads store it
   bool isDirectory = false;
   uint32_t attr = 0;       // Windows attribute bits (kAttr* in shared/u_shared.h)
   int64_t size = 0;

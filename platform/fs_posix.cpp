@@ -75,6 +75,7 @@ bool ListPosixDirectory(const std::string& dir, const std::function<void(const L
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
     ListedEntry entry;
     entry.name = name;
+    entry.utf8Name = name;
     entry.convertible = Utf8ToCp1252(name, &entry.storedName);
     if (!entry.convertible) entry.storedName = name;
     entry.isDirectory = S_ISDIR(st.st_mode);

@@ -102,6 +102,17 @@ class Win32File : public File {
   HANDLE handle_;
 };
 
+// Through UTF-16, as Windows itself reads an ANSI name.
+std::string AnsiToUtf8(const std::string& ansi) {
+  std::vector<wchar_t> wide(ansi.size() + 1);
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                                    static_cast<int>(wide.size()));
+  std::string utf8(static_cast<size_t>(n) * 3, '\0');
+  const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(m > 0 ? m : 0);
+  return utf8;
+}
+
 class Win32FileSystem : public FileSystem {
  public:
   bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
@@ -118,6 +129,7 @@ class Win32FileSystem : public FileSystem {
       ListedEntry entry;
       entry.name = name;
       entry.storedName = name;
+      entry.utf8Name = AnsiToUtf8(name);
       entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       entry.attr = fd.dwFileAttributes;
       entry.size = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;

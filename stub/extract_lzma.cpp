@@ -1,6 +1,6 @@
-// The compressed stub's unpacking: the whole payload is checked (CRC-32, chunks, sizes,
-// properties) before anything is written, then decoded through CopyBuffer and one
-// dictionary straight into the entries' files.
+// The compressed stub's unpacking: the whole payload is checked (CRC-32, stream records,
+// sizes, properties) before anything is written, then decoded stream by stream through
+// CopyBuffer and one dictionary straight into the entries' files.
 #include <windows.h>
 
 #include "container/packed_reader.h"
@@ -22,9 +22,33 @@ char g_sourcePath[kMaxStoredNameLen + 1];
 // The decoder holds both halves of CopyBuffer while a copy entry is written.
 unsigned char g_copyBytes[65536];
 
+// The code page of the names in this payload: the format stores them in UTF-8.
+constexpr UINT kPackedNameCodePage = CP_UTF8;
+
+// The file writer takes names in the ANSI code page: a name is converted through UTF-16 and
+// refused, before its file is made, when the code page has no exact spelling for it.
+WCHAR g_wideName[kMaxStoredNameLen + 1];
+char g_ansiName[kMaxStoredNameLen * 2 + 1];
+
+const char* AnsiName(const EntryHeader& header, const char* name) {
+  const int wide = MultiByteToWideChar(kPackedNameCodePage, MB_ERR_INVALID_CHARS, name, header.NameLen, g_wideName,
+                                       kMaxStoredNameLen);
+  BOOL lossy = FALSE;
+  const int ansi = wide > 0 ? WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, g_wideName, wide, g_ansiName,
+                                                  sizeof g_ansiName - 1, nullptr, &lossy)
+                            : 0;
+  if (ansi <= 0 || lossy) QuitOnPayloadFault(kFaultUnsafeName);
+  g_ansiName[ansi] = 0;
+  return g_ansiName;
+}
+
 HANDLE BeginListedEntry(const EntryHeader& header, const char* name) {
   StrAppend(&g_listAt, reinterpret_cast<const char*>(&UnpackedList.length), sizeof(int32_t));
-  return BeginEntryFile(header, name);
+  EntryHeader ansi = header;
+  const char* converted = AnsiName(header, name);
+  for (ansi.NameLen = 0; converted[ansi.NameLen]; ++ansi.NameLen) {
+  }
+  return BeginEntryFile(ansi, converted);
 }
 
 void BeginEntry(void*, const EntryHeader& header, const char* name) { g_entryFile = BeginListedEntry(header, name); }
@@ -68,12 +92,12 @@ const EntrySink kSink = {nullptr, BeginEntry, EntryData, EndEntry, CopyEntry};
 
 void CheckOwnPackedPayload() {
   if (!HasPackedMarker(OwnSource, PayloadStart)) QuitOnPayloadFault(kFaultNoPayload);
-  const PayloadFault fault = CheckPackedPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);
+  const PayloadFault fault = CheckStreamPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
-  TotalSize = g_layout.trailer.DataSize;
+  TotalSize = g_layout.dataSize;
 }
 
 void ExtractPackedPayload() {
-  const PayloadFault fault = UnpackPayload(OwnSource, g_layout, IsLeadByteAnsi, g_packedName, kMemory, kSink);
+  const PayloadFault fault = UnpackStreamPayload(OwnSource, g_layout, g_packedName, kMemory, kSink);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
 }

@@ -235,11 +235,10 @@ std::string EntryLine(const EntryHeader& h, const std::string& name) {
 }
 
 std::string PackedSummary(const PackedFile& packed) {
-  const PackedTrailer& t = packed.layout.trailer;
-  const int32_t packedBytes = packed.layout.chunksEnd + kPackedTrailerSize - packed.start - kPayloadIdSize;
+  const int32_t packedBytes = packed.layout.payloadEnd - packed.start - kPayloadIdSize;
   std::ostringstream text;
-  text << "compressed (LZMA, dictionary " << (packed.layout.dictionarySize >> 10) << " KiB): " << t.DataSize
-       << " bytes of data stored in " << packedBytes << " bytes, " << (t.DecodedSize - t.LzmaDecoded)
+  text << "compressed (LZMA, dictionary " << (packed.layout.dictionarySize >> 10) << " KiB): " << packed.layout.dataSize
+       << " bytes of data stored in " << packedBytes << " bytes, " << packed.layout.storedBytes
        << " of them left uncompressed";
   return text.str();
 }
@@ -261,7 +260,7 @@ int ListPacked(const std::string& path, const ProducedFile& file, const PackedFi
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
   out << "identifier " << std::string(packed.id.Chars, packed.id.Count) << ", payload at " << packed.start << ", "
-      << files << " files, " << packed.layout.trailer.DataSize << " bytes\n"
+      << files << " files, " << packed.layout.dataSize << " bytes\n"
       << PackedSummary(packed) << '\n'
       << lines;
   return kInspectOk;
@@ -298,7 +297,7 @@ int VerifyPacked(const std::string& path, const ProducedFile& file, const Packed
   const PayloadFault fault = DecodeEntries(file, packed, &visitor);
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
   if (!launch) return Fail(err, path, "no entry is marked to be launched");
-  out << path << ": OK, " << files << " files, " << packed.layout.trailer.DataSize << " bytes, compressed\n";
+  out << path << ": OK, " << files << " files, " << packed.layout.dataSize << " bytes, compressed\n";
   return kInspectOk;
 }
 

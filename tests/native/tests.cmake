@@ -38,7 +38,8 @@ gtest_discover_tests(ui_text_tests DISCOVERY_TIMEOUT 60)
 # A produced file carrying a real program's resources, signed afterwards.
 add_executable(pe_signing_tests tests/native/pe_signing_test.cpp)
 target_link_libraries(pe_signing_tests PRIVATE kesdra_inspect kesdra_builder GTest::gtest_main)
-target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}")
+target_compile_definitions(pe_signing_tests PRIVATE KESDRA_STUB_PATH="${SFXHEAD_EXE}"
+                           KESDRA_PACKED_STUB_PATH="${SFXHEADZ_EXE}")
 gtest_discover_tests(pe_signing_tests DISCOVERY_TIMEOUT 60)
 
 # The Linux builder's command line end to end.

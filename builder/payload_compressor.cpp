@@ -71,10 +71,12 @@ uint64_t ContentHash(File& file, int64_t size, uint32_t* sum) {
   return hash;
 }
 
-// A program of x86 or x64 code: the only files the branch converter is meant for.
+// A program of x86 or x64 code, for Windows (PE) or Unix (ELF): the only files the branch
+// converter is meant for.
 bool IsX86Image(File& file, int64_t size) {
   unsigned char dos[64], pe[6];
   if (size < static_cast<int64_t>(sizeof dos) || file.ReadAt(0, dos, sizeof dos) != 0) return false;
+  if (dos[0] == 0x7F && dos[1] == 'E' && dos[2] == 'L' && dos[3] == 'F') return dos[18] == 3 || dos[18] == 62;
   if (dos[0] != 'M' || dos[1] != 'Z') return false;
   const int64_t at = LoadLe32(dos + offsetof(pe::DosHeader, e_lfanew));
   if (at + static_cast<int64_t>(sizeof pe) > size || file.ReadAt(at, pe, sizeof pe) != 0) return false;

@@ -22,7 +22,7 @@ void PrintUsage(std::ostream& out) {
       continue;
     }
     out << line << '\n';
-    if (text.rfind("-h  ", 0) == 0) out << "-z  compress the payload (LZMA, solid; the stub grows to 26 KiB)\n";
+    if (text.rfind("-h  ", 0) == 0) out << "-z  compress the payload (LZMA, solid; the stub grows to 24 KiB)\n";
   }
 }
 

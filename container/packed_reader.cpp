@@ -270,6 +270,23 @@ class ChunkCursor {
   uint8_t kind_;
 };
 
+// Decodes at most `want` bytes into the dictionary from the input in CopyBuffer[*inPos,
+// inLen), starting over at its front when it is full; `produced` new bytes from `start`.
+PayloadFault DecodeStep(CLzmaDec* dec, int32_t want, int32_t inLen, int32_t* inPos, SizeT* start, int32_t* produced) {
+  if (dec->dicPos == dec->dicBufSize) dec->dicPos = 0;
+  *start = dec->dicPos;
+  const SizeT room = dec->dicBufSize - *start;
+  const SizeT limit = *start + (static_cast<SizeT>(want) < room ? static_cast<SizeT>(want) : room);
+  SizeT inSize = inLen - *inPos;
+  ELzmaStatus status;
+  const SRes res = LzmaDec_DecodeToDic(dec, limit, CopyBuffer + *inPos, &inSize, LZMA_FINISH_ANY, &status);
+  *inPos += static_cast<int32_t>(inSize);
+  *produced = static_cast<int32_t>(dec->dicPos - *start);
+  if (res != SZ_OK) return kFaultPackedStream;
+  if (*produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
+  return kFaultNone;
+}
+
 struct AllocBridge {
   ISzAlloc base;
   const PackedMemory* memory;
@@ -337,22 +354,14 @@ class Unpacker {
   PayloadFault DecodeLzma(int32_t count) {
     if (count > layout_.trailer.LzmaDecoded - lzmaOut_) return kFaultPackedDamaged;
     while (count > 0) {
-      if (dec_.dicPos == dec_.dicBufSize) dec_.dicPos = 0;
       if (inPos_ == inLen_) {
         PayloadFault fault = RefillInput();
         if (fault != kFaultNone) return fault;
       }
-      const SizeT start = dec_.dicPos;
-      const SizeT room = dec_.dicBufSize - start;
-      const SizeT limit = start + (static_cast<SizeT>(count) < room ? static_cast<SizeT>(count) : room);
-      SizeT inSize = inLen_ - inPos_;
-      ELzmaStatus status;
-      const SRes res = LzmaDec_DecodeToDic(&dec_, limit, CopyBuffer + inPos_, &inSize, LZMA_FINISH_ANY, &status);
-      inPos_ += static_cast<int32_t>(inSize);
-      const int32_t produced = static_cast<int32_t>(dec_.dicPos - start);
-      if (res != SZ_OK) return kFaultPackedStream;
-      if (produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
-      const PayloadFault fault = parser_.Feed(dec_.dic + start, produced);
+      SizeT start = 0;
+      int32_t produced = 0;
+      PayloadFault fault = DecodeStep(&dec_, count, inLen_, &inPos_, &start, &produced);
+      if (fault == kFaultNone) fault = parser_.Feed(dec_.dic + start, produced);
       if (fault != kFaultNone) return fault;
       count -= produced;
       position_ += produced;
@@ -443,7 +452,6 @@ class StreamUnpacker {
     held_ = 0;
     int32_t inPos = 0, inLen = 0, inLeft = r.PackedSize, left = r.DecodedSize;
     while (left > 0) {
-      if (dec_.dicPos == dec_.dicBufSize) dec_.dicPos = 0;
       if (inPos == inLen) {
         if (inLeft == 0) return kFaultPackedStream;  // the stream ends early
         inLen = inLeft < kHalfBuffer ? inLeft : kHalfBuffer;
@@ -452,18 +460,11 @@ class StreamUnpacker {
         inLeft -= inLen;
         inPos = 0;
       }
-      const SizeT start = dec_.dicPos;
-      const SizeT room = dec_.dicBufSize - start;
-      const SizeT limit = start + (static_cast<SizeT>(left) < room ? static_cast<SizeT>(left) : room);
-      SizeT inSize = inLen - inPos;
-      ELzmaStatus status;
-      const SRes res = LzmaDec_DecodeToDic(&dec_, limit, CopyBuffer + inPos, &inSize, LZMA_FINISH_ANY, &status);
-      inPos += static_cast<int32_t>(inSize);
-      const int32_t produced = static_cast<int32_t>(dec_.dicPos - start);
-      if (res != SZ_OK) return kFaultPackedStream;
-      if (produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
-      const PayloadFault fault = r.Filter == kFilterX86 ? FeedConverted(dec_.dic + start, produced)
-                                                        : parser_.Feed(dec_.dic + start, produced);
+      SizeT start = 0;
+      int32_t produced = 0;
+      PayloadFault fault = DecodeStep(&dec_, left, inLen, &inPos, &start, &produced);
+      if (fault == kFaultNone)
+        fault = r.Filter == kFilterX86 ? FeedConverted(dec_.dic + start, produced) : parser_.Feed(dec_.dic + start, produced);
       if (fault != kFaultNone) return fault;
       left -= produced;
     }

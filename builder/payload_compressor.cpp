@@ -411,6 +411,13 @@ class PackedWriter {
     items_.swap(kept);
   }
 
+  static std::string ExtensionOf(const PackedItem& item) {
+    const std::string& name = item.file->storedName;
+    const size_t dot = name.rfind('.'), slash = name.rfind('\\');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string()
+                                                                                  : UpperCaseAnsi(name.substr(dot));
+  }
+
   static int64_t EntryBytes(const PackedItem& item) {
     const int64_t fixed = kEntryHeaderSize + item.header.NameLen + kChecksumSize;
     return item.copyOf >= 0 ? fixed + kCopyIndexSize : fixed + item.header.Size;
@@ -431,6 +438,15 @@ class PackedWriter {
       const int k = static_cast<int>(items_[i].kind);
       groups[k].push_back(i);
       bytes[k] += EntryBytes(items_[i]);
+    }
+    // Files stand together by extension, in listing order within one: on 214 MB of a cross
+    // compiler's programs and Node's modules this made the file 14 % smaller (its compilers'
+    // front ends, files without an extension, came within one dictionary's reach), on 100 MB
+    // of Wine's 32-bit DLLs 1.4 % larger.
+    for (std::vector<size_t>& group : groups) {
+      std::stable_sort(group.begin(), group.end(), [this](size_t a, size_t b) {
+        return ExtensionOf(items_[a]) < ExtensionOf(items_[b]);
+      });
     }
     const int64_t piece = std::max(kMinStreamPiece, (bytes[0] + bytes[1] + 1) / 2);
     for (Kind kind : {Kind::kStored, Kind::kCode, Kind::kOther}) {

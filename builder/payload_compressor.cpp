@@ -337,7 +337,7 @@ class PackedWriter {
     PackedItem item;
     item.file = &file;
     EntryHeader& h = item.header;
-    h.IsLaunch = UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0;
+    h.IsLaunch = UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0;
     h.NameLen = static_cast<int32_t>(file.storedName.size());
     h.Size = static_cast<int32_t>(size);
     h.Time = static_cast<int32_t>(file.listed.dosTime);

@@ -49,13 +49,14 @@ class TreeLister {
       : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), afterFolder_(afterFolder), utf8Names_(utf8Names) {}
 
   SourceTree Run() {
-    AddDirectory(std::string(), std::string(), true);
+    AddDirectory(std::string(), std::string(), std::string(), true);
     return std::move(tree_);
   }
 
  private:
   // Depth-first, in listing order: a subfolder is finished before its parent's next entry.
-  void AddDirectory(const std::string& relNative, const std::string& relStored, bool storable) {
+  void AddDirectory(const std::string& relNative, const std::string& relStored, const std::string& relCodePage,
+                    bool storable) {
     std::map<std::string, std::string> byUpperName;  // which path took each name of this folder
     std::vector<ListedEntry> subfolders;
     const std::string folder = sourceDir_ + relNative;
@@ -68,9 +69,9 @@ class TreeLister {
       CheckPathLength(entry, path);
       if (entry.isDirectory) {
         AddDirectory(relNative + entry.name + kNativePathRules.delimiter, relStored + stored + '\\',
-                     storable && convertible);
+                     relCodePage + entry.storedName + '\\', storable && convertible);
       } else {
-        AddFile(SourceFile{path, relStored + stored, entry}, storable && convertible);
+        AddFile(SourceFile{path, relStored + stored, entry, relCodePage + entry.storedName}, storable && convertible);
       }
     });
     if (afterFolder_) afterFolder_();

@@ -15,6 +15,8 @@ struct SourceFile {
   std::string path;        // in the platform's form, to open
   std::string storedName;  // relative, "\"-separated, as the produced file stores it
   ListedEntry listed;      // size, time, attributes and identity as the listing gave them
+  std::string codePageName;  // storedName in the code page form (the same without UTF-8 names),
+                             // which the launched program's name is compared with
 };
 
 struct SourceTree {

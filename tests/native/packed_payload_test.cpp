@@ -461,6 +461,11 @@ TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
   WriteAll(root_ + "/src/\xC3\x89T\xC3\x89.txt", "2");
   const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
   EXPECT_NE(twins.refusal.find("differ only in letter case"), std::string::npos) << twins.refusal;
+  // A launched program whose name is not plain ASCII is still the one marked.
+  WriteAll(root_ + "/run/caf\xC3\xA9.exe", "MZ");
+  ASSERT_EQ(BuildSfx(root_ + "/run", "caf\xC3\xA9.exe", root_ + "/l.exe"), BuildOutcome::Built);
+  ASSERT_EQ(Inspect({"list", root_ + "/l.exe"}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("*          2 "), std::string::npos) << out_.str();
 }
 
 // The converter against Python's lzma module: [x86, LZMA1] compressed there, decoded there by

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "shared/u_packed.h"
+#include "shared/u_limits.h"
 #include "shared/u_shared.h"
 #include "platform/paths.h"
 
@@ -35,7 +35,6 @@ uint32_t g_seed = 0;
 // since such a handler may not allocate.
 char g_temporary[4096];
 
-constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
 // Small pieces are gathered up to this many bytes before they are written.
 constexpr int32_t kStageSize = 65536;
 
@@ -120,7 +119,7 @@ void AddToCrc(uint32_t* crc, uint32_t value) {
 PayloadId DerivedPayloadId(const std::vector<SourceFile>& files, const std::string& launchKey) {
   uint32_t crc = 0;
   for (const SourceFile& file : files) {
-    AddToCrc(&crc, UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0);
+    AddToCrc(&crc, UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0);
     AddToCrc(&crc, static_cast<uint32_t>(file.storedName.size()));
     crc = Crc32(crc, file.storedName.data(), static_cast<int32_t>(file.storedName.size()));
     AddToCrc(&crc, static_cast<uint32_t>(file.listed.size));
@@ -319,7 +318,7 @@ std::string RefusalToRun(const SourceTree& tree, const std::string& typed, const
                          const std::string& launchKey) {
   bool marked = false, data = false;
   for (const SourceFile& file : tree.files) {
-    marked = marked || UpperCaseAnsi(file.storedName) == launchKey;
+    marked = marked || UpperCaseAnsi(file.codePageName) == launchKey;
     data = data || file.listed.size > 0;
   }
   if (!marked) return Format(kMsgExecutableNotPacked, typed + " (" + path + ")");
@@ -434,7 +433,7 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
     // refused before the target is created or truncated.
     const int64_t stubSize = static_cast<int64_t>((CompressPayload ? PackedStubImage : StubImage).size);
     const int64_t fixedBytes = stubSize + kPayloadIdSize + kEntryHeaderSize;
-    SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); });
+    SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); }, CompressPayload);
     const std::string launchKey = LaunchKey(executable);
     refusal = tree.refusal;
     if (refusal.empty()) refusal = RefusalToRun(tree, typed, executablePath, launchKey);

@@ -1,20 +1,25 @@
 #include "builder/payload_compressor.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "LzmaEnc.h"
+#include "builder/worker_threads.h"
+#include "container/payload_reader.h"
+#include "pe/pe_format.h"
+#include "shared/u_limits.h"
 #include "shared/u_packed.h"
+#include "shared/u_x86.h"
 
 namespace {
 
-constexpr int64_t kLargestContainer = std::numeric_limits<int32_t>::max();
 // Files smaller than this are always compressed: a stored chunk would split the stream for
 // little gain.
 constexpr int32_t kMinStoredFile = 65536;
@@ -30,26 +35,243 @@ void PutLe32(uint32_t value, unsigned char* out) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
+// An LZMA group larger than half of all compressible bytes, and than this, is split so that
+// two cores share the work; splitting cost 0.02 % in size on 213 MB of programs.
+constexpr int64_t kMinStreamPiece = 16 << 20;
+// The x86 converter is tried on this much of each stream of programs, in the encoder's fast
+// mode, and kept when it makes the sample at least 0.5 % smaller.
+constexpr int32_t kTrialBytes = 4 << 20;
+// What the encoders running at once may take: each needs about 11.5 times its dictionary.
+constexpr int64_t kEncoderBudget = 800ll << 20;
+
+enum class Kind : uint8_t { kCode, kOther, kStored };
+enum class Program : uint8_t { kNone, kPe, kElf };
+
 // One file to pack, as the listing described it.
 struct PackedItem {
   const SourceFile* file;
   EntryHeader header;
-  int32_t copyOf = -1;       // the earlier item with the same bytes, or -1
-  int32_t streamIndex = -1;  // its index in the stream once written; -1 while not (or left out)
-  uint32_t dataSum = 0;      // the sum of its data bytes, once written
+  int32_t copyOf = -1;     // the earlier item with the same bytes, or -1
+  int32_t index = -1;      // its place in the entry sequence
+  uint32_t dataSum = 0;    // the sum of its data bytes, when sumKnown
+  bool sumKnown = false;   // read while looking for copies: the packed bytes must sum alike
+  Kind kind = Kind::kOther;
+  Program program = Program::kNone;
 };
 
 // FNV-1a over the file: it only picks candidates, the bytes are compared before a copy.
-uint64_t ContentHash(File& file, int64_t size) {
+uint64_t ContentHash(File& file, int64_t size, uint32_t* sum) {
   uint64_t hash = 14695981039346656037ull;
+  *sum = 0;
   for (int64_t done = 0; done < size;) {
     const int32_t n = static_cast<int32_t>(std::min<int64_t>(size - done, kCopyBufferSize));
     file.Read(CopyBuffer, n);
     for (int32_t i = 0; i < n; ++i) hash = (hash ^ CopyBuffer[i]) * 1099511628211ull;
+    *sum += ByteSum(CopyBuffer, n);
     done += n;
   }
   return hash;
 }
+
+// Programs of x86 or x64 code, for Windows (PE) or Unix (ELF): the only files the branch
+// converter is meant for.
+
+Program X86ProgramOf(File& file, int64_t size) {
+  unsigned char dos[64], pe[6];
+  if (size < static_cast<int64_t>(sizeof dos) || file.ReadAt(0, dos, sizeof dos) != 0) return Program::kNone;
+  if (dos[0] == 0x7F && dos[1] == 'E' && dos[2] == 'L' && dos[3] == 'F')
+    return dos[18] == 3 || dos[18] == 62 ? Program::kElf : Program::kNone;
+  if (dos[0] != 'M' || dos[1] != 'Z') return Program::kNone;
+  const int64_t at = LoadLe32(dos + offsetof(pe::DosHeader, e_lfanew));
+  if (at + static_cast<int64_t>(sizeof pe) > size || file.ReadAt(at, pe, sizeof pe) != 0) return Program::kNone;
+  const unsigned machine = pe[4] | (pe[5] << 8);
+  const bool x86 = LoadLe32(pe) == pe::kPeSignature && (machine == 0x14C || machine == 0x8664);
+  return x86 ? Program::kPe : Program::kNone;
+}
+
+// The entry sequence of some items, in their order: header, name, data and checksum of each,
+// copy entries whole; optionally the end record after them. Safe to run on its own thread:
+// it touches only its items and reads files through its own handles.
+class EntryProducer {
+ public:
+  EntryProducer(FileSystem& fs, std::vector<PackedItem>& items, std::vector<size_t> order, bool endRecord,
+                std::atomic<int64_t>* bytesRead, const std::atomic<bool>* cancel)
+      : fs_(fs), items_(items), order_(std::move(order)), endRecord_(endRecord), bytesRead_(bytesRead),
+        cancel_(cancel) {}
+
+  // Up to `want` bytes; fewer only at the end.
+  size_t Fill(unsigned char* buffer, size_t want) {
+    size_t got = 0;
+    while (got < want) {
+      if (pendingPos_ < pending_.size()) {
+        const size_t n = std::min(want - got, pending_.size() - pendingPos_);
+        std::memcpy(buffer + got, pending_.data() + pendingPos_, n);
+        pendingPos_ += n;
+        got += n;
+      } else if (source_ && dataLeft_ > 0) {
+        if (cancel_->load()) throw std::runtime_error("cancelled");
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>({static_cast<int64_t>(want - got), dataLeft_,
+                                                                  static_cast<int64_t>(kCopyBufferSize)}));
+        source_->Read(buffer + got, n);
+        sum_ += ByteSum(buffer + got, n);
+        dataLeft_ -= n;
+        got += n;
+        bytesRead_->fetch_add(n);
+      } else if (source_) {
+        FinishEntry();
+      } else if (next_ < order_.size()) {
+        StartEntry(items_[order_[next_++]]);
+      } else if (endRecord_) {
+        pending_.assign(kEntryHeaderSize, 0);
+        pendingPos_ = 0;
+        endRecord_ = false;
+      } else {
+        break;
+      }
+    }
+    produced_ += static_cast<int64_t>(got);
+    return got;
+  }
+
+  int64_t produced() const { return produced_; }
+
+ private:
+  void StartEntry(PackedItem& item) {
+    const std::string& name = item.file->storedName;
+    EntryHeader header = item.header;
+    if (item.copyOf >= 0) header.IsLaunch = kCopyEntry;
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(&header);
+    pending_.assign(h, h + kEntryHeaderSize);
+    pending_.insert(pending_.end(), name.begin(), name.end());
+    pendingPos_ = 0;
+    sum_ = ByteSum(name.data(), header.NameLen);
+    if (item.copyOf >= 0) {
+      const PackedItem& source = items_[item.copyOf];
+      unsigned char tail[kCopyIndexSize + kChecksumSize];
+      PutLe32(static_cast<uint32_t>(source.index), tail);
+      PutLe32(sum_ + source.dataSum, tail + kCopyIndexSize);
+      pending_.insert(pending_.end(), tail, tail + sizeof tail);
+      bytesRead_->fetch_add(header.Size);
+      return;
+    }
+    item_ = &item;
+    source_ = fs_.OpenOrThrow(item.file->path, OpenMode::Read);
+    dataLeft_ = header.Size;
+  }
+
+  void FinishEntry() {
+    const uint32_t dataSum = sum_ - ByteSum(item_->file->storedName.data(), item_->header.NameLen);
+    // A copy entry already carries the sum read earlier: the file must not have changed since.
+    if (item_->sumKnown && item_->dataSum != dataSum)
+      throw std::runtime_error(item_->file->path + " changed while it was being packed");
+    unsigned char sum[kChecksumSize];
+    PutLe32(sum_, sum);
+    pending_.assign(sum, sum + kChecksumSize);
+    pendingPos_ = 0;
+    source_->Close();
+    source_.reset();
+  }
+
+  FileSystem& fs_;
+  std::vector<PackedItem>& items_;
+  const std::vector<size_t> order_;
+  bool endRecord_;
+  std::atomic<int64_t>* bytesRead_;
+  const std::atomic<bool>* cancel_;
+  size_t next_ = 0;
+  PackedItem* item_ = nullptr;
+  std::unique_ptr<File> source_;
+  int64_t dataLeft_ = 0;
+  uint32_t sum_ = 0;
+  std::vector<unsigned char> pending_;
+  size_t pendingPos_ = 0;
+  int64_t produced_ = 0;
+};
+
+// One stream of the payload: which items it holds and, once encoded, its bytes.
+struct PlannedStream {
+  Kind kind = Kind::kOther;
+  std::vector<size_t> order;
+  bool last = false;         // holds the copy entries and the end record
+  int64_t estimate = 0;      // bytes it decodes to, from the listing
+  StreamRecord record{};
+  std::vector<unsigned char> packed;
+  std::atomic<bool> done{false};
+  std::exception_ptr failure;
+};
+
+// The encoder's input: the entries, through the x86 converter when it pays.
+class EncoderInput {
+ public:
+  explicit EncoderInput(EntryProducer& producer) : producer_(producer), buffer_(kTrialBytes) {}
+
+  // Reads the first piece and decides on the converter by a trial on it.
+  bool TryConverter() {
+    while (len_ < buffer_.size() && !ended_) Refill();
+    std::vector<unsigned char> converted(buffer_.begin(), buffer_.begin() + len_);
+    X86Converter trial;
+    ConvertX86(&trial, true, converted.data(), static_cast<int32_t>(converted.size()));
+    const size_t plain = TrialSize(buffer_.data(), len_), filtered = TrialSize(converted.data(), len_);
+    convert_ = filtered + plain / 200 < plain;
+    ready_ = convert_ ? static_cast<size_t>(ConvertX86(&state_, true, buffer_.data(), static_cast<int32_t>(len_))) : len_;
+    if (ended_) ready_ = len_;
+    return convert_;
+  }
+
+  size_t Read(unsigned char* out, size_t want) {
+    while (pos_ == ready_) {
+      std::memmove(buffer_.data(), buffer_.data() + pos_, len_ - pos_);
+      len_ -= pos_;
+      pos_ = ready_ = 0;
+      if (ended_) {
+        ready_ = len_;  // the last few bytes stay as they are
+        if (len_ == 0) return 0;
+        break;
+      }
+      Refill();
+      ready_ = convert_ ? static_cast<size_t>(ConvertX86(&state_, true, buffer_.data(), static_cast<int32_t>(len_)))
+                        : len_;
+      if (ended_) ready_ = convert_ ? ready_ : len_;
+    }
+    const size_t n = std::min(want, ready_ - pos_);
+    std::memcpy(out, buffer_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  void Refill() {
+    const size_t n = producer_.Fill(buffer_.data() + len_, buffer_.size() - len_);
+    if (n == 0) ended_ = true;
+    len_ += n;
+  }
+
+  static size_t TrialSize(const unsigned char* data, size_t size) {
+    if (size == 0) return 0;
+    CLzmaEncProps props;
+    LzmaEncProps_Init(&props);
+    props.level = 1;
+    props.dictSize = 1 << 20;
+    props.lc = kMaxLc;
+    props.lp = 0;
+    props.pb = 0;
+    props.numThreads = 1;
+    std::vector<unsigned char> out(size + size / 2 + 1024);
+    SizeT outSize = out.size();
+    unsigned char propsBytes[LZMA_PROPS_SIZE];
+    SizeT propsSize = LZMA_PROPS_SIZE;
+    if (LzmaEncode(out.data(), &outSize, data, size, &props, propsBytes, &propsSize, 0, nullptr, &g_encoderAlloc,
+                   &g_encoderAlloc) != SZ_OK)
+      return size;
+    return outSize;
+  }
+
+  EntryProducer& producer_;
+  std::vector<unsigned char> buffer_;
+  size_t pos_ = 0, ready_ = 0, len_ = 0;
+  bool ended_ = false, convert_ = false;
+  X86Converter state_;
+};
 
 // `other` holds kCopyBufferSize bytes; `a` is read through CopyBuffer.
 bool SameContent(File& a, File& b, int64_t size, std::vector<unsigned char>& other) {
@@ -77,25 +299,34 @@ class PackedWriter {
       AddItem(file, launchKey);
     }
     FindCopies();
+    Classify();
   }
 
   int64_t Write(const PayloadId& id, const PackedSettings& settings) {
+    Plan();
     Emit(&id, kPayloadIdSize, false);
-    PackedHeader header = {};
+    const int64_t headerAt = position_;
+    StreamHeader header = {};
     header.Marker = kPackedMarker;
     std::memcpy(header.Magic, "KZP", 3);
     header.Version = kPackedVersion;
-    CLzmaEncHandle encoder = LzmaEnc_Create(&g_encoderAlloc);
-    if (!encoder) throw std::bad_alloc();
-    try {
-      Encode(encoder, settings, &header);
-    } catch (...) {
-      LzmaEnc_Destroy(encoder, &g_encoderAlloc, &g_encoderAlloc);
-      FlushStage();
-      throw;
-    }
-    LzmaEnc_Destroy(encoder, &g_encoderAlloc, &g_encoderAlloc);
-    WriteTrailer();
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(&header);
+    Emit(h, kPayloadSizeAt, true);
+    Emit(h + kPayloadSizeAt, 4, false);  // filled in at the end
+    Emit(h + kPayloadSizeAt + 4, kPackedHeaderSize - kPayloadSizeAt - 4, true);
+    EncodeAll(settings);
+    for (const auto& stream : streams_) Emit(&stream->record, kStreamRecordSize, true);
+    StreamTrailer trailer;
+    trailer.DecodedSize = static_cast<int32_t>(decoded_ + decodedAll_.load());
+    trailer.DataSize = static_cast<int32_t>(dataSize_);
+    trailer.StreamCount = static_cast<int32_t>(streams_.size());
+    Emit(&trailer, kPackedTrailerSize - kChecksumSize, true);
+    unsigned char le[4];
+    PutLe32(crc_, le);
+    Emit(le, kChecksumSize, false);
+    PutLe32(static_cast<uint32_t>(position_ - headerAt), le);
+    if (const int err = target_.WriteAt(headerAt + kPayloadSizeAt, le, 4)) throw InOutError(err, target_.path());
+    written_(le, 4, headerAt + kPayloadSizeAt);
     return position_;
   }
 
@@ -111,7 +342,7 @@ class PackedWriter {
     PackedItem item;
     item.file = &file;
     EntryHeader& h = item.header;
-    h.IsLaunch = UpperCaseAnsi(file.storedName) == launchKey ? 1 : 0;
+    h.IsLaunch = UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0;
     h.NameLen = static_cast<int32_t>(file.storedName.size());
     h.Size = static_cast<int32_t>(size);
     h.Time = static_cast<int32_t>(file.listed.dosTime);
@@ -133,7 +364,8 @@ class PackedWriter {
       for (size_t i : group.second) {
         std::unique_ptr<File> file = fs_.OpenOrThrow(items_[i].file->path, OpenMode::Read);
         if (file->Identity() == targetId_) continue;
-        std::vector<size_t>& same = originals[ContentHash(*file, group.first)];
+        std::vector<size_t>& same = originals[ContentHash(*file, group.first, &items_[i].dataSum)];
+        items_[i].sumKnown = true;
         items_[i].copyOf = EarlierSameFile(same, file->path(), group.first);
         if (items_[i].copyOf < 0) same.push_back(i);
         host_.ProcessMessages();
@@ -152,250 +384,295 @@ class PackedWriter {
     return -1;
   }
 
-  void Encode(CLzmaEncHandle encoder, const PackedSettings& settings, PackedHeader* header) {
+  // Programs of x86 code, data that would not shrink (its first MiB looks random), and the
+  // rest. Drops the target where the listing could not tell that it is inside the tree.
+  void Classify() {
+    std::vector<PackedItem> kept;
+    for (PackedItem& item : items_) {
+      if (item.copyOf < 0) {
+        std::unique_ptr<File> file = fs_.OpenOrThrow(item.file->path, OpenMode::Read);
+        if (!item.file->listed.identity.valid && file->Identity() == targetId_) continue;
+        const int32_t size = item.header.Size;
+        item.program = X86ProgramOf(*file, size);
+        if (item.program != Program::kNone) {
+          item.kind = Kind::kCode;
+        } else if (size >= kMinStoredFile) {
+          const int32_t n = std::min(size, kCopyBufferSize);
+          if (const int err = file->ReadAt(0, CopyBuffer, n)) throw InOutError(err, file->path());
+          if (LooksIncompressible(CopyBuffer, n)) item.kind = Kind::kStored;
+        }
+        host_.ProcessMessages();
+      }
+      kept.push_back(item);
+    }
+    // Copy references are indices into items_: dropping an item (only ever the target, which
+    // is never a copy source) must keep them pointing at the same files.
+    std::vector<int32_t> moved(items_.size(), -1);
+    for (size_t i = 0, k = 0; i < items_.size() && k < kept.size(); ++i) {
+      if (items_[i].file == kept[k].file) moved[i] = static_cast<int32_t>(k++);
+    }
+    for (PackedItem& item : kept) {
+      if (item.copyOf >= 0) item.copyOf = moved[item.copyOf];
+    }
+    items_.swap(kept);
+  }
+
+  static std::string ExtensionOf(const PackedItem& item) {
+    const std::string& name = item.file->storedName;
+    const size_t dot = name.rfind('.'), slash = name.rfind('\\');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string()
+                                                                                  : UpperCaseAnsi(name.substr(dot));
+  }
+
+  static int64_t EntryBytes(const PackedItem& item) {
+    const int64_t fixed = kEntryHeaderSize + item.header.NameLen + kChecksumSize;
+    return item.copyOf >= 0 ? fixed + kCopyIndexSize : fixed + item.header.Size;
+  }
+
+  // The streams, in order: data kept as it is, programs, the rest; a group above the piece
+  // size split at file boundaries into about equal parts; copies and the end record last.
+  // Decided from the listing alone, so the file does not depend on the number of cores.
+  void Plan() {
+    std::vector<size_t> groups[3];
+    int64_t bytes[3] = {0, 0, 0};
+    std::vector<size_t> copies;
+    for (size_t i = 0; i < items_.size(); ++i) {
+      if (items_[i].copyOf >= 0) {
+        copies.push_back(i);
+        continue;
+      }
+      const int k = static_cast<int>(items_[i].kind);
+      groups[k].push_back(i);
+      bytes[k] += EntryBytes(items_[i]);
+    }
+    // Programs stand together by format, other files by extension, each kind in listing
+    // order: on 214 MB of a cross compiler's programs and Node's modules grouping made the
+    // file 14 % smaller (its compilers' front ends came within one dictionary's reach); by
+    // extension, programs too, it made 100 MB of Wine's 32-bit DLLs 1.4 % larger.
+    for (std::vector<size_t>& group : groups) {
+      std::stable_sort(group.begin(), group.end(), [this](size_t a, size_t b) {
+        const PackedItem &x = items_[a], &y = items_[b];
+        if (x.kind == Kind::kCode) return x.program > y.program;
+        return ExtensionOf(x) < ExtensionOf(y);
+      });
+    }
+    const int64_t piece = std::max(kMinStreamPiece, (bytes[0] + bytes[1] + 1) / 2);
+    for (Kind kind : {Kind::kStored, Kind::kCode, Kind::kOther}) {
+      const int k = static_cast<int>(kind);
+      if (groups[k].empty()) continue;
+      const int64_t parts = kind == Kind::kStored ? 1 : (bytes[k] + piece - 1) / piece;
+      int64_t sum = 0;
+      int64_t part = 1;
+      AddStream(kind);
+      for (size_t i : groups[k]) {
+        if (sum >= bytes[k] * part / parts && !streams_.back()->order.empty()) {
+          AddStream(kind);
+          ++part;
+        }
+        streams_.back()->order.push_back(i);
+        streams_.back()->estimate += EntryBytes(items_[i]);
+        sum += EntryBytes(items_[i]);
+      }
+    }
+    if (streams_.empty()) AddStream(Kind::kOther);
+    PlannedStream& last = *streams_.back();
+    last.order.insert(last.order.end(), copies.begin(), copies.end());
+    for (size_t i : copies) last.estimate += EntryBytes(items_[i]);
+    last.estimate += kEntryHeaderSize;
+    last.last = true;
+    int32_t index = 0;
+    for (const auto& stream : streams_) {
+      for (size_t i : stream->order) {
+        items_[i].index = index++;
+        dataSize_ += items_[i].header.Size;
+      }
+    }
+    if (streams_.size() > static_cast<size_t>(kMaxStreams)) throw std::logic_error("too many streams");
+  }
+
+  void AddStream(Kind kind) {
+    streams_.push_back(std::unique_ptr<PlannedStream>(new PlannedStream));
+    streams_.back()->kind = kind;
+  }
+
+  // The stored stream goes out on this thread while the others encode theirs in memory;
+  // then each encoded stream is written as it is done, in order.
+  void EncodeAll(const PackedSettings& settings) {
+    settings_ = settings;
+    size_t lzmaStreams = 0;
+    for (const auto& stream : streams_) lzmaStreams += stream->kind != Kind::kStored;
+    const int threads = std::max(1, std::min<int>(settings.threads > 0 ? settings.threads : ProcessorCount(),
+                                                  static_cast<int>(lzmaStreams)));
+    budget_ = kEncoderBudget;
+    struct Stop {
+      std::atomic<bool>& cancel;
+      ~Stop() { cancel = true; }
+    };
+    WorkerThreads workers(lzmaStreams > 0 ? threads : 0, [this] { EncodeWaiting(); });
+    Stop stop{cancel_};  // any way out of here ends the workers before they are joined
+    for (const auto& stream : streams_) {
+      if (stream->kind == Kind::kStored) {
+        WriteStored(*stream);
+        continue;
+      }
+      if (lzmaStreams > 0 && workers.started() == 0) EncodeWaiting();
+      while (!stream->done.load()) {
+        ReportProgress();
+        host_.ProcessMessages();
+        PauseBriefly();
+      }
+      ReportProgress();
+      if (stream->failure) std::rethrow_exception(stream->failure);
+      Emit(stream->packed.data(), static_cast<int32_t>(stream->packed.size()), true);
+      std::vector<unsigned char>().swap(stream->packed);
+    }
+  }
+
+  void WriteStored(PlannedStream& stream) {
+    EntryProducer producer(fs_, items_, stream.order, stream.last, &bytesRead_, &cancel_);
+    for (;;) {
+      const size_t n = producer.Fill(CopyBuffer, kCopyBufferSize);
+      if (n == 0) break;
+      Emit(CopyBuffer, static_cast<int32_t>(n), true);
+      ReportProgress();
+      host_.ProcessMessages();
+    }
+    stream.record.Method = kStreamStored;
+    stream.record.PackedSize = stream.record.DecodedSize = static_cast<int32_t>(producer.produced());
+    decoded_ += producer.produced();
+  }
+
+  // A worker: takes the next LZMA stream not yet taken, waiting until the encoders already
+  // running leave room for it.
+  void EncodeWaiting() {
+    for (;;) {
+      const size_t i = nextStream_.fetch_add(1);
+      if (i >= streams_.size()) return;
+      PlannedStream& stream = *streams_[i];
+      if (stream.kind == Kind::kStored) continue;
+      const int64_t need = EncoderMemory(stream);
+      for (;;) {
+        int64_t left = budget_.load();
+        if (cancel_.load() || ((left >= need || left == kEncoderBudget) && budget_.compare_exchange_weak(left, left - need)))
+          break;
+        PauseBriefly();
+      }
+      try {
+        if (cancel_.load()) throw std::runtime_error("cancelled");
+        Encode(stream);
+      } catch (...) {
+        stream.failure = std::current_exception();
+        cancel_ = true;
+      }
+      budget_.fetch_add(need);
+      stream.done = true;
+    }
+  }
+
+  int64_t EncoderMemory(const PlannedStream& stream) const {
+    const int64_t dictionary = std::min<int64_t>(settings_.dictionarySize, stream.estimate);
+    return dictionary * 23 / 2 + (8 << 20);
+  }
+
+  void Encode(PlannedStream& stream) {
+    EntryProducer producer(fs_, items_, stream.order, stream.last, &bytesRead_, &cancel_);
+    EncoderInput input(producer);
+    stream.record.Method = kStreamLzma;
+    stream.record.Filter = stream.kind == Kind::kCode && input.TryConverter() ? kFilterX86 : kFilterNone;
+    CLzmaEncHandle encoder = LzmaEnc_Create(&g_encoderAlloc);
+    if (!encoder) throw std::bad_alloc();
+    struct Release {
+      CLzmaEncHandle e;
+      ~Release() { LzmaEnc_Destroy(e, &g_encoderAlloc, &g_encoderAlloc); }
+    } release{encoder};
     CLzmaEncProps props;
     LzmaEncProps_Init(&props);
-    props.level = settings.level;
-    props.dictSize = settings.dictionarySize;
-    props.fb = settings.fastBytes;
-    props.reduceSize = static_cast<UInt32>(decodedEstimate_ + kEntryHeaderSize);
+    props.level = settings_.level;
+    props.dictSize = settings_.dictionarySize;
+    props.fb = settings_.fastBytes;
+    props.reduceSize = static_cast<UInt32>(stream.estimate);
     props.lc = kMaxLc;
     props.lp = kMaxLp;
     props.pb = 0;  // 0.2 % (headers) to 0.4 % (DLLs) smaller than 2
     props.numThreads = 1;
     props.writeEndMark = 0;
+    unsigned char encoded[LZMA_PROPS_SIZE];
     SizeT propsSize = LZMA_PROPS_SIZE;
-    if (LzmaEnc_SetProps(encoder, &props) != SZ_OK ||
-        LzmaEnc_WriteProperties(encoder, header->Props, &propsSize) != SZ_OK)
+    if (LzmaEnc_SetProps(encoder, &props) != SZ_OK || LzmaEnc_WriteProperties(encoder, encoded, &propsSize) != SZ_OK)
       throw std::runtime_error("The LZMA encoder refused its settings");
-    Emit(header, kPackedHeaderSize, true);
-
-    InStream in{{&InStream::Read}, this};
-    OutStream out{{&OutStream::Write}, this};
-    Progress progress{{&Progress::Report}, this};
-    const SRes result = LzmaEnc_Encode(encoder, &out.base, &in.base, &progress.base, &g_encoderAlloc, &g_encoderAlloc);
-    if (failure_) std::rethrow_exception(failure_);
+    stream.record.Props = encoded[0];
+    stream.record.DictionarySize = LoadLe32(encoded + 1);
+    Streams io{&input, &stream, this};
+    const SRes result =
+        LzmaEnc_Encode(encoder, &io.out.base, &io.in.base, &io.progress.base, &g_encoderAlloc, &g_encoderAlloc);
+    if (io.failure) std::rethrow_exception(io.failure);
     if (result == SZ_ERROR_MEM) throw std::bad_alloc();
     if (result != SZ_OK) throw std::runtime_error("The LZMA encoder failed");
-    FlushStage();
+    if (producer.produced() > kLargestContainer || stream.packed.size() > static_cast<size_t>(kLargestContainer))
+      throw std::runtime_error("The self-extracting file would reach 2 GiB; it must stay below 2,147,483,648 bytes");
+    stream.record.DecodedSize = static_cast<int32_t>(producer.produced());
+    stream.record.PackedSize = static_cast<int32_t>(stream.packed.size());
+    decodedAll_.fetch_add(producer.produced());
   }
 
-  // ---- input: the decoded stream, produced as the encoder asks for it
-
-  struct InStream {
-    ISeqInStream base;
+  // The encoder's three callbacks; an exception is kept and the encoder told to stop.
+  struct Streams {
+    Streams(EncoderInput* i, PlannedStream* st, PackedWriter* w) : input(i), stream(st), self(w) {}
+    template <typename Base>
+    struct Bridge {
+      Base base;
+      Streams* s;
+    };
+    EncoderInput* input;
+    PlannedStream* stream;
     PackedWriter* self;
+    std::exception_ptr failure;
+    int64_t lastIn = 0, lastOut = 0;
+    Bridge<ISeqInStream> in{{&Read}, this};
+    Bridge<ISeqOutStream> out{{&Write}, this};
+    Bridge<ICompressProgress> progress{{&Report}, this};
+
     static SRes Read(void* p, void* buffer, size_t* size) {
-      PackedWriter* self = static_cast<InStream*>(p)->self;
+      Streams* s = static_cast<Bridge<ISeqInStream>*>(p)->s;
       try {
-        *size = self->Fill(static_cast<unsigned char*>(buffer), *size);
+        *size = s->input->Read(static_cast<unsigned char*>(buffer), *size);
         return SZ_OK;
       } catch (...) {
-        self->failure_ = std::current_exception();
+        s->failure = std::current_exception();
         *size = 0;
         return SZ_ERROR_READ;
       }
     }
-  };
-
-  size_t Fill(unsigned char* buffer, size_t want) {
-    size_t got = 0;
-    while (got < want) {
-      if (pendingPos_ < pending_.size()) {
-        const size_t n = std::min(want - got, pending_.size() - pendingPos_);
-        std::memcpy(buffer + got, pending_.data() + pendingPos_, n);
-        pendingPos_ += n;
-        got += n;
-        decoded_ += static_cast<int64_t>(n);
-      } else if (open_ && dataLeft_ > 0 && storedData_) {
-        EmitStoredData();
-      } else if (open_ && dataLeft_ > 0) {
-        got += ReadData(buffer + got, want - got);
-      } else if (open_) {
-        FinishEntry();
-      } else if (!StartNextEntry()) {
-        if (ended_) break;
-        EntryHeader end;
-        std::memset(&end, 0, sizeof end);
-        SetPending(&end, kEntryHeaderSize);
-        ended_ = true;
-      }
-    }
-    return got;
-  }
-
-  void SetPending(const void* data, size_t count) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    pending_.assign(bytes, bytes + count);
-    pendingPos_ = 0;
-  }
-
-  bool StartNextEntry() {
-    while (nextItem_ < items_.size()) {
-      PackedItem& item = items_[nextItem_++];
-      const SourceFile& file = *item.file;
-      if (item.copyOf >= 0 && items_[item.copyOf].streamIndex >= 0) {
-        StartCopy(item);
-        return true;
-      }
-      std::unique_ptr<File> source = fs_.OpenOrThrow(file.path, OpenMode::Read);
-      // Where the listing could not tell, the opened file says whether it is the target.
-      if (!file.listed.identity.valid && source->Identity() == targetId_) continue;
-      source_ = std::move(source);
-      item.streamIndex = entries_++;
-      open_ = true;
-      dataLeft_ = item.header.Size;
-      SetPending(&item.header, kEntryHeaderSize);
-      pending_.insert(pending_.end(), file.storedName.begin(), file.storedName.end());
-      sum_ = ByteSum(file.storedName.data(), item.header.NameLen);
-      dataSize_ += item.header.Size;
-      host_.FileStarted(file.storedName, item.header.Size);
-      LookAhead();
-      return true;
-    }
-    return false;
-  }
-
-  // Header, name, the source's index and the checksum: the whole entry, with no data.
-  void StartCopy(PackedItem& item) {
-    const SourceFile& file = *item.file;
-    EntryHeader header = item.header;
-    header.IsLaunch = kCopyEntry;
-    SetPending(&header, kEntryHeaderSize);
-    pending_.insert(pending_.end(), file.storedName.begin(), file.storedName.end());
-    unsigned char tail[kCopyIndexSize + kChecksumSize];
-    const PackedItem& source = items_[item.copyOf];
-    PutLe32(static_cast<uint32_t>(source.streamIndex), tail);
-    PutLe32(ByteSum(file.storedName.data(), header.NameLen) + source.dataSum, tail + kCopyIndexSize);
-    pending_.insert(pending_.end(), tail, tail + sizeof tail);
-    item.streamIndex = entries_++;
-    dataSize_ += header.Size;
-    host_.FileStarted(file.storedName, header.Size);
-    host_.BytesCopied(header.Size);
-  }
-
-  // The first piece of a large file decides whether it is compressed or stored.
-  void LookAhead() {
-    lookPos_ = lookLen_ = 0;
-    storedData_ = false;
-    if (dataLeft_ < kMinStoredFile) return;
-    lookLen_ = std::min(dataLeft_, kCopyBufferSize);
-    ReadSource(CopyBuffer, lookLen_);
-    storedData_ = LooksIncompressible(CopyBuffer, lookLen_);
-  }
-
-  void ReadSource(unsigned char* into, int32_t count) {
-    source_->Read(into, count);
-    host_.BytesCopied(count);
-  }
-
-  size_t ReadData(unsigned char* buffer, size_t room) {
-    const int32_t n = static_cast<int32_t>(std::min<size_t>(room, static_cast<size_t>(dataLeft_)));
-    if (lookPos_ < lookLen_) {
-      const int32_t take = std::min(n, lookLen_ - lookPos_);
-      std::memcpy(buffer, CopyBuffer + lookPos_, take);
-      lookPos_ += take;
-      Consumed(buffer, take);
-      return take;
-    }
-    const int32_t take = std::min(n, kCopyBufferSize);
-    ReadSource(buffer, take);
-    Consumed(buffer, take);
-    return take;
-  }
-
-  void Consumed(const unsigned char* data, int32_t count) {
-    sum_ += ByteSum(data, count);
-    dataLeft_ -= count;
-    decoded_ += count;
-  }
-
-  // The whole data of the file, in stored chunks at the current place of the decoded stream.
-  void EmitStoredData() {
-    int32_t n = lookLen_;
-    for (;;) {
-      ChunkHeader chunk{kChunkStored, n, static_cast<int32_t>(decoded_)};
-      Emit(&chunk, kChunkHeaderSize, true);
-      Emit(CopyBuffer, n, true);
-      sum_ += ByteSum(CopyBuffer, n);
-      dataLeft_ -= n;
-      decoded_ += n;
-      storedBytes_ += n;
-      if (dataLeft_ == 0) break;
-      n = std::min(dataLeft_, kCopyBufferSize);
-      ReadSource(CopyBuffer, n);
-    }
-    lookLen_ = lookPos_ = 0;
-  }
-
-  void FinishEntry() {
-    PackedItem& item = items_[nextItem_ - 1];
-    item.dataSum = sum_ - ByteSum(item.file->storedName.data(), item.header.NameLen);
-    unsigned char sum[kChecksumSize];
-    PutLe32(sum_, sum);
-    SetPending(sum, kChecksumSize);
-    source_->Close();
-    source_.reset();
-    open_ = false;
-    host_.ProcessMessages();
-  }
-
-  // ---- output: LZMA pieces gathered into chunks, everything through Emit
-
-  struct OutStream {
-    ISeqOutStream base;
-    PackedWriter* self;
     static size_t Write(void* p, const void* data, size_t size) {
-      PackedWriter* self = static_cast<OutStream*>(p)->self;
+      Streams* s = static_cast<Bridge<ISeqOutStream>*>(p)->s;
       try {
-        self->StageLzma(static_cast<const unsigned char*>(data), size);
+        const unsigned char* bytes = static_cast<const unsigned char*>(data);
+        s->stream->packed.insert(s->stream->packed.end(), bytes, bytes + size);
         return size;
       } catch (...) {
-        self->failure_ = std::current_exception();
+        s->failure = std::current_exception();
         return 0;
       }
     }
-  };
-
-  struct Progress {
-    ICompressProgress base;
-    PackedWriter* self;
     static SRes Report(void* p, UInt64 in, UInt64 out) {
-      PackedWriter* self = static_cast<Progress*>(p)->self;
-      self->host_.PackedProgress(static_cast<int64_t>(in), static_cast<int64_t>(out));
-      return SZ_OK;
+      Streams* s = static_cast<Bridge<ICompressProgress>*>(p)->s;
+      s->self->packedIn_.fetch_add(static_cast<int64_t>(in) - s->lastIn);
+      s->self->packedOut_.fetch_add(static_cast<int64_t>(out) - s->lastOut);
+      s->lastIn = static_cast<int64_t>(in);
+      s->lastOut = static_cast<int64_t>(out);
+      return s->self->cancel_.load() ? SZ_ERROR_PROGRESS : SZ_OK;
     }
   };
 
-  void StageLzma(const unsigned char* data, size_t size) {
-    while (size > 0) {
-      const size_t n = std::min(size, static_cast<size_t>(kMaxChunkLength) - stage_.size());
-      stage_.insert(stage_.end(), data, data + n);
-      data += n;
-      size -= n;
-      if (stage_.size() == static_cast<size_t>(kMaxChunkLength)) FlushStage();
+  // Only this thread talks to the host.
+  void ReportProgress() {
+    const int64_t read = bytesRead_.load();
+    while (reported_ < read) {
+      const int32_t n = static_cast<int32_t>(std::min<int64_t>(read - reported_, 1 << 30));
+      host_.BytesCopied(n);
+      reported_ += n;
     }
-  }
-
-  void FlushStage() {
-    if (stage_.empty()) return;
-    ChunkHeader chunk{kChunkLzma, static_cast<int32_t>(stage_.size()), 0};
-    std::vector<unsigned char> pieces;
-    pieces.swap(stage_);
-    Emit(&chunk, kChunkHeaderSize, true);
-    Emit(pieces.data(), static_cast<int32_t>(pieces.size()), true);
-  }
-
-  void WriteTrailer() {
-    PackedTrailer trailer;
-    trailer.DecodedSize = static_cast<int32_t>(decoded_);
-    trailer.DataSize = static_cast<int32_t>(dataSize_);
-    trailer.LzmaDecoded = static_cast<int32_t>(decoded_ - storedBytes_);
-    trailer.Crc = 0;
-    Emit(&trailer, kPackedTrailerSize - kChecksumSize, true);
-    unsigned char crc[kChecksumSize];
-    PutLe32(crc_, crc);
-    Emit(crc, kChecksumSize, false);
+    if (packedIn_.load() > 0) host_.PackedProgress(packedIn_.load(), packedOut_.load());
   }
 
   void Emit(const void* data, int32_t count, bool inCrc) {
@@ -414,22 +691,14 @@ class PackedWriter {
   const FileIdentity targetId_;
   std::vector<PackedItem> items_;
   int64_t decodedEstimate_ = 0;
-
-  size_t nextItem_ = 0;
-  int32_t entries_ = 0;
   std::vector<unsigned char> compareBuffer_;  // SameContent's second buffer, made once when needed
-  std::unique_ptr<File> source_;
-  bool open_ = false, storedData_ = false, ended_ = false;
-  int32_t dataLeft_ = 0, lookPos_ = 0, lookLen_ = 0;
-  uint32_t sum_ = 0;
-  std::vector<unsigned char> pending_;
-  size_t pendingPos_ = 0;
-  int64_t decoded_ = 0, dataSize_ = 0, storedBytes_ = 0;
-
-  std::vector<unsigned char> stage_;
-  int64_t position_ = 0;
+  std::vector<std::unique_ptr<PlannedStream>> streams_;
+  PackedSettings settings_;
+  int64_t dataSize_ = 0, decoded_ = 0, position_ = 0, reported_ = 0;
   uint32_t crc_ = 0;
-  std::exception_ptr failure_;
+  std::atomic<size_t> nextStream_{0};
+  std::atomic<int64_t> budget_{0}, bytesRead_{0}, packedIn_{0}, packedOut_{0}, decodedAll_{0};
+  std::atomic<bool> cancel_{false};
 };
 
 }  // namespace

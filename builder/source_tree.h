@@ -15,6 +15,8 @@ struct SourceFile {
   std::string path;        // in the platform's form, to open
   std::string storedName;  // relative, "\"-separated, as the produced file stores it
   ListedEntry listed;      // size, time, attributes and identity as the listing gave them
+  std::string codePageName;  // storedName in the code page form (the same without UTF-8 names),
+                             // which the launched program's name is compared with
 };
 
 struct SourceTree {
@@ -26,5 +28,7 @@ struct SourceTree {
 // listed contributes nothing. `fixedBytes` is what the produced file holds besides the
 // entries (the stub image, the identifier and the end record). `afterFolder` runs once a
 // folder has been listed.
+// With `utf8Names` (compressed payloads) the stored names are UTF-8, and any name Windows
+// can create is taken; else they are in code page 1252.
 SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
-                          const std::function<void()>& afterFolder);
+                          const std::function<void()>& afterFolder, bool utf8Names = false);

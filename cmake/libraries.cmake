@@ -23,7 +23,7 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i686")
   set(KESDRA_X86 TRUE)
 endif()
 
-add_library(kesdra_shared STATIC ${R}/shared/u_shared.cpp ${R}/shared/u_packed.cpp)
+add_library(kesdra_shared STATIC ${R}/shared/u_shared.cpp ${R}/shared/u_packed.cpp ${R}/shared/u_x86.cpp)
 target_include_directories(kesdra_shared PUBLIC ${R})
 
 add_library(kesdra_container STATIC ${R}/container/payload_reader.cpp ${R}/container/packed_reader.cpp
@@ -55,11 +55,22 @@ else()
   add_library(kesdra_uikit STATIC ${R}/uikit/ui_text.cpp)
 endif()
 
+# The compressed writer's threads: std::thread where the C++ library has it, Win32 threads
+# where it does not (the cross compiler's win32 thread model).
+if(WIN32)
+  set(KESDRA_THREADS_SOURCE ${R}/builder/worker_threads_win32.cpp)
+else()
+  set(KESDRA_THREADS_SOURCE ${R}/builder/worker_threads_posix.cpp)
+  find_package(Threads REQUIRED)
+endif()
 add_library(kesdra_builder STATIC ${R}/builder/cmdline.cpp ${R}/builder/u_settings.cpp ${R}/builder/build_sfx.cpp
             ${R}/builder/source_tree.cpp ${R}/builder/transfer.cpp ${R}/builder/startup.cpp
-            ${R}/builder/payload_compressor.cpp ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
+            ${R}/builder/payload_compressor.cpp ${KESDRA_THREADS_SOURCE} ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
 # The builder checks stored names with the same rule the stub applies.
 target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_container)
+if(NOT WIN32)
+  target_link_libraries(kesdra_builder PUBLIC Threads::Threads)
+endif()
 
 # The stub's language table, for the tests that check its texts (the stub compiles it itself).
 add_library(kesdra_translations STATIC ${R}/stub/u_translations.cpp)

@@ -1,17 +1,12 @@
 #include "container/packed_reader.h"
 
 #include "LzmaDec.h"
+#include "shared/u_x86.h"
 
 namespace {
 
-constexpr int64_t kMaxPosition = 2147483647;
 // CopyBuffer is split: the front half holds LZMA input, the back half stored chunk bytes.
 constexpr int32_t kHalfBuffer = kCopyBufferSize / 2;
-
-bool ReadAt(const PayloadSource& src, int64_t pos, void* buffer, int32_t count) {
-  if (pos < 0 || count < 0 || pos > src.size || count > src.size - pos) return false;
-  return src.readAt(src.context, pos, buffer, count);
-}
 
 void CopyBytes(void* to, const void* from, int32_t count) {
   unsigned char* t = static_cast<unsigned char*>(to);
@@ -19,21 +14,21 @@ void CopyBytes(void* to, const void* from, int32_t count) {
   for (int32_t i = 0; i < count; ++i) t[i] = f[i];
 }
 
-PayloadFault CheckCrc(const PayloadSource& src, int32_t from, int32_t to, uint32_t expected, void (*pump)()) {
-  uint32_t crc = 0;
+// The CRC-32 of [from, to), continuing from `crc`.
+PayloadFault AddCrc(const PayloadSource& src, int32_t from, int32_t to, uint32_t* crc, void (*pump)()) {
   for (int32_t pos = from; pos < to;) {
     const int32_t n = to - pos < kCopyBufferSize ? to - pos : kCopyBufferSize;
-    if (!ReadAt(src, pos, CopyBuffer, n)) return kFaultRead;
-    crc = Crc32(crc, CopyBuffer, n);
+    if (!ReadWithin(src, pos, CopyBuffer, n)) return kFaultRead;
+    *crc = Crc32(*crc, CopyBuffer, n);
     pos += n;
     if (pump) pump();
   }
-  return crc == expected ? kFaultNone : kFaultPackedDamaged;
+  return kFaultNone;
 }
 
 PayloadFault ReadChunkHeader(const PayloadSource& src, int32_t pos, int32_t end, ChunkHeader* chunk) {
   if (end - pos < kChunkHeaderSize) return kFaultPackedDamaged;
-  if (!ReadAt(src, pos, chunk, kChunkHeaderSize)) return kFaultRead;
+  if (!ReadWithin(src, pos, chunk, kChunkHeaderSize)) return kFaultRead;
   if (chunk->Kind != kChunkLzma && chunk->Kind != kChunkStored) return kFaultPackedDamaged;
   if (chunk->Length < 1 || chunk->Length > kMaxChunkLength || chunk->Length > end - pos - kChunkHeaderSize)
     return kFaultPackedDamaged;
@@ -151,9 +146,9 @@ class EntryParser {
       phase_ = kDone;
       return kFaultNone;
     }
-    if (header_.NameLen < 1 || header_.NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
+    const PayloadFault fault = CheckEntryNumbers(header_);
+    if (fault != kFaultNone) return fault;
     if (header_.IsLaunch == kCopyEntry && version_ < 2) return kFaultPackedDamaged;
-    if (header_.Size < 0) return kFaultBadSize;
     // The trailer's total is the progress bar's whole: no entry may go beyond it.
     if (header_.Size > dataSize_ - dataSeen_) return kFaultPackedDamaged;
     dataSeen_ += header_.Size;
@@ -162,7 +157,9 @@ class EntryParser {
   }
 
   PayloadFault NameDone() {
-    if (!IsSafeStoredName(name_, header_.NameLen, isLeadByte_)) return kFaultUnsafeName;
+    const bool safe = version_ >= 3 ? IsSafeUtf8Name(name_, header_.NameLen)
+                                    : IsSafeStoredName(name_, header_.NameLen, isLeadByte_);
+    if (!safe) return kFaultUnsafeName;
     sum_ = ByteSum(name_, header_.NameLen);
     if (header_.IsLaunch == kCopyEntry) {
       phase_ = kIndex;
@@ -256,7 +253,7 @@ class ChunkCursor {
     *got = 0;
     if (left == 0) return kFaultNone;
     const int32_t n = left < room ? left : room;
-    if (!ReadAt(src_, dataPos, into, n)) return kFaultRead;
+    if (!ReadWithin(src_, dataPos, into, n)) return kFaultRead;
     dataPos += n;
     left -= n;
     *got = n;
@@ -272,6 +269,23 @@ class ChunkCursor {
   int32_t pos_, end_;
   uint8_t kind_;
 };
+
+// Decodes at most `want` bytes into the dictionary from the input in CopyBuffer[*inPos,
+// inLen), starting over at its front when it is full; `produced` new bytes from `start`.
+PayloadFault DecodeStep(CLzmaDec* dec, int32_t want, int32_t inLen, int32_t* inPos, SizeT* start, int32_t* produced) {
+  if (dec->dicPos == dec->dicBufSize) dec->dicPos = 0;
+  *start = dec->dicPos;
+  const SizeT room = dec->dicBufSize - *start;
+  const SizeT limit = *start + (static_cast<SizeT>(want) < room ? static_cast<SizeT>(want) : room);
+  SizeT inSize = inLen - *inPos;
+  ELzmaStatus status;
+  const SRes res = LzmaDec_DecodeToDic(dec, limit, CopyBuffer + *inPos, &inSize, LZMA_FINISH_ANY, &status);
+  *inPos += static_cast<int32_t>(inSize);
+  *produced = static_cast<int32_t>(dec->dicPos - *start);
+  if (res != SZ_OK) return kFaultPackedStream;
+  if (*produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
+  return kFaultNone;
+}
 
 struct AllocBridge {
   ISzAlloc base;
@@ -293,10 +307,7 @@ class Unpacker {
     LzmaDec_Construct(&dec_);
     if (LzmaDec_AllocateProbs(&dec_, layout_.header.Props, LZMA_PROPS_SIZE, &bridge.base) != SZ_OK)
       return kFaultPackedUnsupported;
-    // The dictionary need not be larger than what the stream decodes to.
-    const int32_t decoded = layout_.trailer.LzmaDecoded;
-    dec_.dicBufSize = decoded > 0 && static_cast<uint32_t>(decoded) < layout_.dictionarySize ? decoded
-                                                                                            : layout_.dictionarySize;
+    dec_.dicBufSize = layout_.dictionaryBytes;
     dec_.dic = static_cast<Byte*>(memory.allocate(dec_.dicBufSize));
     PayloadFault fault = dec_.dic ? Decode() : kFaultPackedUnsupported;
     if (dec_.dic) memory.release(dec_.dic);
@@ -343,22 +354,14 @@ class Unpacker {
   PayloadFault DecodeLzma(int32_t count) {
     if (count > layout_.trailer.LzmaDecoded - lzmaOut_) return kFaultPackedDamaged;
     while (count > 0) {
-      if (dec_.dicPos == dec_.dicBufSize) dec_.dicPos = 0;
       if (inPos_ == inLen_) {
         PayloadFault fault = RefillInput();
         if (fault != kFaultNone) return fault;
       }
-      const SizeT start = dec_.dicPos;
-      const SizeT room = dec_.dicBufSize - start;
-      const SizeT limit = start + (static_cast<SizeT>(count) < room ? static_cast<SizeT>(count) : room);
-      SizeT inSize = inLen_ - inPos_;
-      ELzmaStatus status;
-      const SRes res = LzmaDec_DecodeToDic(&dec_, limit, CopyBuffer + inPos_, &inSize, LZMA_FINISH_ANY, &status);
-      inPos_ += static_cast<int32_t>(inSize);
-      const int32_t produced = static_cast<int32_t>(dec_.dicPos - start);
-      if (res != SZ_OK) return kFaultPackedStream;
-      if (produced == 0 && inSize == 0) return kFaultPackedStream;  // an end mark, or no way forward
-      const PayloadFault fault = parser_.Feed(dec_.dic + start, produced);
+      SizeT start = 0;
+      int32_t produced = 0;
+      PayloadFault fault = DecodeStep(&dec_, count, inLen_, &inPos_, &start, &produced);
+      if (fault == kFaultNone) fault = parser_.Feed(dec_.dic + start, produced);
       if (fault != kFaultNone) return fault;
       count -= produced;
       position_ += produced;
@@ -392,52 +395,260 @@ class Unpacker {
   int32_t inPos_ = 0, inLen_ = 0;
 };
 
-}  // namespace
+// Version 3: the streams one after another, through one dictionary. LZMA input fills the
+// front half of CopyBuffer; stored streams and converted x86 output use the back half.
+class StreamUnpacker {
+ public:
+  StreamUnpacker(const PayloadSource& src, const PackedLayout& layout, EntryParser& parser)
+      : src_(src), layout_(layout), parser_(parser) {}
 
-bool PackedPropsAllowed(const uint8_t props[5], uint32_t* dictionarySize) {
+  PayloadFault Run(const PackedMemory& memory) {
+    AllocBridge bridge{{BridgeAlloc, BridgeFree}, &memory};
+    LzmaDec_Construct(&dec_);
+    PayloadFault fault = kFaultNone;
+    if (layout_.dictionaryBytes > 0) {
+      // Probabilities for the largest lc + lp that any stream may declare.
+      const uint8_t largest[LZMA_PROPS_SIZE] = {kMaxLc, 0, 0, 1, 0};
+      if (LzmaDec_AllocateProbs(&dec_, largest, LZMA_PROPS_SIZE, &bridge.base) != SZ_OK)
+        return kFaultPackedUnsupported;
+      dec_.dicBufSize = layout_.dictionaryBytes;
+      dec_.dic = static_cast<Byte*>(memory.allocate(dec_.dicBufSize));
+      if (!dec_.dic) fault = kFaultPackedUnsupported;
+    }
+    int32_t pos = layout_.chunksBegin;
+    for (int32_t i = 0; fault == kFaultNone && i < layout_.streamCount; ++i) {
+      const StreamRecord& r = layout_.streams[i];
+      fault = r.Method == kStreamStored ? CopyStored(pos, r.PackedSize) : DecodeStream(pos, r);
+      pos += r.PackedSize;
+    }
+    if (dec_.dic) memory.release(dec_.dic);
+    dec_.dic = nullptr;
+    LzmaDec_FreeProbs(&dec_, &bridge.base);
+    return fault != kFaultNone ? fault : parser_.Finish();
+  }
+
+ private:
+  PayloadFault CopyStored(int32_t pos, int32_t size) {
+    unsigned char* buffer = CopyBuffer + kHalfBuffer;
+    while (size > 0) {
+      const int32_t n = size < kHalfBuffer ? size : kHalfBuffer;
+      if (!ReadWithin(src_, pos, buffer, n)) return kFaultRead;
+      const PayloadFault fault = parser_.Feed(buffer, n);
+      if (fault != kFaultNone) return fault;
+      pos += n;
+      size -= n;
+    }
+    return kFaultNone;
+  }
+
+  PayloadFault DecodeStream(int32_t pos, const StreamRecord& r) {
+    const uint8_t props[LZMA_PROPS_SIZE] = {r.Props, static_cast<uint8_t>(r.DictionarySize),
+                                            static_cast<uint8_t>(r.DictionarySize >> 8),
+                                            static_cast<uint8_t>(r.DictionarySize >> 16),
+                                            static_cast<uint8_t>(r.DictionarySize >> 24)};
+    if (LzmaProps_Decode(&dec_.prop, props, LZMA_PROPS_SIZE) != SZ_OK) return kFaultPackedUnsupported;
+    LzmaDec_Init(&dec_);
+    x86_ = X86Converter();
+    held_ = 0;
+    int32_t inPos = 0, inLen = 0, inLeft = r.PackedSize, left = r.DecodedSize;
+    while (left > 0) {
+      if (inPos == inLen) {
+        if (inLeft == 0) return kFaultPackedStream;  // the stream ends early
+        inLen = inLeft < kHalfBuffer ? inLeft : kHalfBuffer;
+        if (!ReadWithin(src_, pos, CopyBuffer, inLen)) return kFaultRead;
+        pos += inLen;
+        inLeft -= inLen;
+        inPos = 0;
+      }
+      SizeT start = 0;
+      int32_t produced = 0;
+      PayloadFault fault = DecodeStep(&dec_, left, inLen, &inPos, &start, &produced);
+      if (fault == kFaultNone)
+        fault = r.Filter == kFilterX86 ? FeedConverted(dec_.dic + start, produced) : parser_.Feed(dec_.dic + start, produced);
+      if (fault != kFaultNone) return fault;
+      left -= produced;
+    }
+    // Input left over, or a range coder that did not end cleanly: not the stream that was written.
+    if (inPos < inLen || inLeft > 0 || dec_.code != 0) return kFaultPackedStream;
+    return held_ > 0 ? parser_.Feed(CopyBuffer + kHalfBuffer, held_) : kFaultNone;
+  }
+
+  // The dictionary must keep the bytes as decoded: they are converted in a copy. Up to four
+  // bytes wait for the next piece, and at the stream's end go out as they are.
+  PayloadFault FeedConverted(const unsigned char* p, int32_t n) {
+    unsigned char* buffer = CopyBuffer + kHalfBuffer;
+    while (n > 0) {
+      const int32_t take = kHalfBuffer - held_ < n ? kHalfBuffer - held_ : n;
+      CopyBytes(buffer + held_, p, take);
+      p += take;
+      n -= take;
+      held_ += take;
+      const int32_t done = ConvertX86(&x86_, false, buffer, held_);
+      const PayloadFault fault = parser_.Feed(buffer, done);
+      if (fault != kFaultNone) return fault;
+      held_ -= done;
+      CopyBytes(buffer, buffer + done, held_);
+    }
+    return kFaultNone;
+  }
+
+  const PayloadSource& src_;
+  const PackedLayout& layout_;
+  EntryParser& parser_;
+  CLzmaDec dec_;
+  X86Converter x86_;
+  int32_t held_ = 0;
+};
+
+bool PropsAllowed(const uint8_t props[5], uint32_t* dictionarySize, uint32_t maxDictionary) {
   unsigned d = props[0];
   const unsigned lc = d % 9;
   d /= 9;
   const unsigned lp = d % 5, pb = d / 5;
   *dictionarySize = LoadLe32(props + 1);
-  return pb <= kMaxPb && lp <= kMaxLp && lc <= kMaxLc && *dictionarySize >= 4096 &&
-         *dictionarySize <= kMaxDictionarySize;
+  return pb <= kMaxPb && lp <= kMaxLp && lc <= kMaxLc && *dictionarySize >= 4096 && *dictionarySize <= maxDictionary;
 }
 
-bool HasPackedMarker(const PayloadSource& src, int32_t start) {
-  unsigned char head[5];
-  if (!ReadAt(src, static_cast<int64_t>(start) + kPayloadIdSize, head, 5)) return false;
-  return head[0] == 0 && static_cast<int32_t>(LoadLe32(head + 1)) == kPackedMarker;
-}
-
-PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedLayout* layout, void (*pump)()) {
-  if (src.size > kMaxPosition) return kFaultTooLarge;
-  const int32_t size = static_cast<int32_t>(src.size);
-  if (start <= 0 || start > size - kPayloadIdSize - kPackedHeaderSize - kPackedTrailerSize) return kFaultNoPayload;
-  const int32_t headerPos = start + kPayloadIdSize;
-  if (!ReadAt(src, headerPos, &layout->header, kPackedHeaderSize)) return kFaultRead;
+// Versions 1 and 2: the trailer is the file's last 16 bytes.
+PayloadFault CheckChunkedPayload(const PayloadSource& src, int32_t headerPos, int32_t size, PackedLayout* layout,
+                                 void (*pump)()) {
   const PackedHeader& h = layout->header;
-  if (!IsOurHeader(h)) return kFaultNoPayload;
-  if (h.Version < kFirstPackedVersion || h.Version > kPackedVersion || h.Reserved != 0 ||
-      !PackedPropsAllowed(h.Props, &layout->dictionarySize))
+  if (h.Reserved != 0 || !PropsAllowed(h.Props, &layout->dictionarySize, kMaxChunkedDictionarySize))
     return kFaultPackedUnsupported;
   layout->chunksBegin = headerPos + kPackedHeaderSize;
   layout->chunksEnd = size - kPackedTrailerSize;
-  if (!ReadAt(src, layout->chunksEnd, &layout->trailer, kPackedTrailerSize)) return kFaultRead;
+  if (!ReadWithin(src, layout->chunksEnd, &layout->trailer, kPackedTrailerSize)) return kFaultRead;
   const PackedTrailer& t = layout->trailer;
-  PayloadFault fault = CheckCrc(src, headerPos, size - kChecksumSize, t.Crc, pump);
+  uint32_t crc = 0;
+  PayloadFault fault = AddCrc(src, headerPos, size - kChecksumSize, &crc, pump);
   if (fault != kFaultNone) return fault;
+  if (crc != t.Crc) return kFaultPackedDamaged;
   // Copy entries count toward DataSize without taking room in the decoded stream.
   if (t.DecodedSize < kEntryHeaderSize || t.LzmaDecoded < 0 || t.LzmaDecoded > t.DecodedSize || t.DataSize < 0 ||
       (h.Version == 1 && t.DataSize > t.DecodedSize))
     return kFaultPackedDamaged;
+  layout->payloadEnd = size;
+  layout->decodedSize = t.DecodedSize;
+  layout->dataSize = t.DataSize;
+  layout->storedBytes = t.DecodedSize - t.LzmaDecoded;
+  layout->streamCount = 1;
+  const int32_t decoded = t.LzmaDecoded;
+  layout->dictionaryBytes =
+      decoded > 0 && static_cast<uint32_t>(decoded) < layout->dictionarySize ? decoded : layout->dictionarySize;
   if (t.DataSize == 0) return kFaultNoData;
   return CheckChunks(src, layout);
 }
 
+PayloadFault CheckStreamRecord(const StreamRecord& r, PackedLayout* layout) {
+  if (r.Reserved != 0 || r.PackedSize < 1 || r.DecodedSize < 1) return kFaultPackedDamaged;
+  if (r.Method == kStreamStored) {
+    if (r.Filter != 0 || r.Props != 0 || r.DictionarySize != 0 || r.PackedSize != r.DecodedSize)
+      return kFaultPackedDamaged;
+    layout->storedBytes += r.DecodedSize;
+    return kFaultNone;
+  }
+  if (r.Method != kStreamLzma || r.Filter > kFilterX86) return kFaultPackedUnsupported;
+  const uint8_t props[5] = {r.Props, static_cast<uint8_t>(r.DictionarySize), static_cast<uint8_t>(r.DictionarySize >> 8),
+                            static_cast<uint8_t>(r.DictionarySize >> 16), static_cast<uint8_t>(r.DictionarySize >> 24)};
+  uint32_t dictionary = 0;
+  if (!PropsAllowed(props, &dictionary, kMaxDictionarySize)) return kFaultPackedUnsupported;
+  // One allocation serves every stream: as large as the largest needs, never above its output.
+  const uint32_t needed = static_cast<uint32_t>(r.DecodedSize) < dictionary ? r.DecodedSize : dictionary;
+  if (needed > layout->dictionaryBytes) layout->dictionaryBytes = needed;
+  if (dictionary > layout->dictionarySize) layout->dictionarySize = dictionary;
+  return kFaultNone;
+}
+
+// Version 3: the header says where the payload ends; the stream table stands before the trailer.
+PayloadFault CheckStreams(const PayloadSource& src, int32_t headerPos, int32_t size, PackedLayout* layout,
+                          void (*pump)()) {
+  StreamHeader h;
+  if (!ReadWithin(src, headerPos, &h, kPackedHeaderSize)) return kFaultRead;
+  if (h.Reserved[0] != 0 || h.Reserved[1] != 0 || h.Reserved[2] != 0) return kFaultPackedUnsupported;
+  const int32_t smallest = kPackedHeaderSize + kStreamRecordSize + kPackedTrailerSize;
+  if (h.PayloadSize < smallest || h.PayloadSize > size - headerPos) return kFaultPackedDamaged;
+  layout->payloadEnd = headerPos + h.PayloadSize;
+  const int32_t trailerPos = layout->payloadEnd - kPackedTrailerSize;
+  StreamTrailer t;
+  if (!ReadWithin(src, trailerPos, &t, kPackedTrailerSize)) return kFaultRead;
+  uint32_t crc = 0;
+  PayloadFault fault = AddCrc(src, headerPos, headerPos + kPayloadSizeAt, &crc, pump);
+  if (fault == kFaultNone) fault = AddCrc(src, headerPos + kPayloadSizeAt + 4, layout->payloadEnd - kChecksumSize, &crc, pump);
+  if (fault != kFaultNone) return fault;
+  if (crc != t.Crc) return kFaultPackedDamaged;
+  if (t.StreamCount < 1 || t.StreamCount > kMaxStreams || t.DecodedSize < kEntryHeaderSize || t.DataSize < 0)
+    return kFaultPackedDamaged;
+  layout->chunksBegin = headerPos + kPackedHeaderSize;
+  layout->chunksEnd = trailerPos - t.StreamCount * kStreamRecordSize;
+  if (layout->chunksEnd < layout->chunksBegin) return kFaultPackedDamaged;
+  if (!ReadWithin(src, layout->chunksEnd, layout->streams, t.StreamCount * kStreamRecordSize)) return kFaultRead;
+  layout->streamCount = t.StreamCount;
+  layout->decodedSize = t.DecodedSize;
+  layout->dataSize = t.DataSize;
+  layout->storedBytes = 0;
+  layout->dictionarySize = layout->dictionaryBytes = 0;
+  int64_t packed = 0, decoded = 0;
+  for (int32_t i = 0; i < t.StreamCount; ++i) {
+    fault = CheckStreamRecord(layout->streams[i], layout);
+    if (fault != kFaultNone) return fault;
+    packed += layout->streams[i].PackedSize;
+    decoded += layout->streams[i].DecodedSize;
+  }
+  // The streams fill the room between header and table exactly, and decode to the whole sequence.
+  if (packed != layout->chunksEnd - layout->chunksBegin || decoded != t.DecodedSize) return kFaultPackedDamaged;
+  if (t.DataSize == 0) return kFaultNoData;
+  return kFaultNone;
+}
+
+// The header of any version; `oldest` is the first version taken.
+PayloadFault ReadPackedHeader(const PayloadSource& src, int32_t start, uint8_t oldest, PackedLayout* layout) {
+  if (src.size > kLargestContainer) return kFaultTooLarge;
+  const int32_t size = static_cast<int32_t>(src.size);
+  if (start <= 0 || start > size - kPayloadIdSize - kPackedHeaderSize - kPackedTrailerSize) return kFaultNoPayload;
+  if (!ReadWithin(src, start + kPayloadIdSize, &layout->header, kPackedHeaderSize)) return kFaultRead;
+  const PackedHeader& h = layout->header;
+  if (!IsOurHeader(h)) return kFaultNoPayload;
+  if (h.Version < oldest || h.Version > kPackedVersion) return kFaultPackedUnsupported;
+  return kFaultNone;
+}
+
+}  // namespace
+
+bool PackedPropsAllowed(const uint8_t props[5], uint32_t* dictionarySize) {
+  return PropsAllowed(props, dictionarySize, kMaxDictionarySize);
+}
+
+bool HasPackedMarker(const PayloadSource& src, int32_t start) {
+  unsigned char head[5];
+  if (!ReadWithin(src, static_cast<int64_t>(start) + kPayloadIdSize, head, 5)) return false;
+  return head[0] == 0 && static_cast<int32_t>(LoadLe32(head + 1)) == kPackedMarker;
+}
+
+PayloadFault CheckPackedPayload(const PayloadSource& src, int32_t start, PackedLayout* layout, void (*pump)()) {
+  const PayloadFault fault = ReadPackedHeader(src, start, kFirstPackedVersion, layout);
+  if (fault != kFaultNone) return fault;
+  const int32_t headerPos = start + kPayloadIdSize, size = static_cast<int32_t>(src.size);
+  return layout->header.Version == kPackedVersion ? CheckStreams(src, headerPos, size, layout, pump)
+                                                  : CheckChunkedPayload(src, headerPos, size, layout, pump);
+}
+
+PayloadFault CheckStreamPayload(const PayloadSource& src, int32_t start, PackedLayout* layout, void (*pump)()) {
+  const PayloadFault fault = ReadPackedHeader(src, start, kPackedVersion, layout);
+  if (fault != kFaultNone) return fault;
+  return CheckStreams(src, start + kPayloadIdSize, static_cast<int32_t>(src.size), layout, pump);
+}
+
 PayloadFault UnpackPayload(const PayloadSource& src, const PackedLayout& layout, LeadByteTest isLeadByte,
                            char* nameScratch, const PackedMemory& memory, const EntrySink& sink) {
-  EntryParser parser(isLeadByte, nameScratch, sink, layout.trailer.DataSize, layout.header.Version, memory);
+  if (layout.header.Version == kPackedVersion) return UnpackStreamPayload(src, layout, nameScratch, memory, sink);
+  EntryParser parser(isLeadByte, nameScratch, sink, layout.dataSize, layout.header.Version, memory);
   Unpacker unpacker(src, layout, parser);
+  return unpacker.Run(memory);
+}
+
+PayloadFault UnpackStreamPayload(const PayloadSource& src, const PackedLayout& layout, char* nameScratch,
+                                 const PackedMemory& memory, const EntrySink& sink) {
+  EntryParser parser(nullptr, nameScratch, sink, layout.dataSize, layout.header.Version, memory);
+  StreamUnpacker unpacker(src, layout, parser);
   return unpacker.Run(memory);
 }

@@ -4,23 +4,16 @@
 
 namespace {
 
-constexpr int64_t kMaxPosition = 2147483647;
-
-bool ReadAt(const PayloadSource& src, int64_t pos, void* buffer, int32_t count) {
-  if (pos < 0 || count < 0 || pos > src.size || count > src.size - pos) return false;
-  return src.readAt(src.context, pos, buffer, count);
-}
-
 bool ReadWord(const PayloadSource& src, int64_t pos, uint16_t* value) {
   unsigned char b[2];
-  if (!ReadAt(src, pos, b, 2)) return false;
+  if (!ReadWithin(src, pos, b, 2)) return false;
   *value = static_cast<uint16_t>(b[0] | (b[1] << 8));
   return true;
 }
 
 bool ReadDword(const PayloadSource& src, int64_t pos, uint32_t* value) {
   unsigned char b[4];
-  if (!ReadAt(src, pos, b, 4)) return false;
+  if (!ReadWithin(src, pos, b, 4)) return false;
   *value = LoadLe32(b);
   return true;
 }
@@ -28,6 +21,17 @@ bool ReadDword(const PayloadSource& src, int64_t pos, uint32_t* value) {
 bool IsHexDigitUpper(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
 }  // namespace
+
+bool ReadWithin(const PayloadSource& src, int64_t pos, void* buffer, int32_t count) {
+  if (pos < 0 || count < 0 || pos > src.size || count > src.size - pos) return false;
+  return src.readAt(src.context, pos, buffer, count);
+}
+
+PayloadFault CheckEntryNumbers(const EntryHeader& header) {
+  if (header.NameLen < 1 || header.NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
+  if (header.Size < 0) return kFaultBadSize;
+  return kFaultNone;
+}
 
 PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
   *start = 0;
@@ -56,7 +60,7 @@ PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
     // Signed 32-bit throughout; an end beyond 2^31 - 1 cannot be a payload start.
     const int64_t size = static_cast<int32_t>(rawSize);
     const int64_t end = static_cast<int64_t>(static_cast<int32_t>(rawPointer)) + size;
-    if (size > 0 && end <= kMaxPosition && found < end) found = static_cast<int32_t>(end);
+    if (size > 0 && end <= kLargestContainer && found < end) found = static_cast<int32_t>(end);
   }
   *start = found;
   return kFaultNone;
@@ -65,8 +69,8 @@ PayloadFault LocatePayloadStart(const PayloadSource& src, int32_t* start) {
 PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* id) {
   if (start <= 0 || src.size <= static_cast<int64_t>(start) + kPayloadIdSize) return kFaultNoPayload;
   // The first header's position must itself be a signed 32-bit value.
-  if (static_cast<int64_t>(start) + kPayloadIdSize > kMaxPosition) return kFaultTooLarge;
-  if (!ReadAt(src, start, id, kPayloadIdSize)) return kFaultRead;
+  if (static_cast<int64_t>(start) + kPayloadIdSize > kLargestContainer) return kFaultTooLarge;
+  if (!ReadWithin(src, start, id, kPayloadIdSize)) return kFaultRead;
   // The identifier becomes part of a folder name: only what the builder writes is taken.
   if (id->Count > sizeof(id->Chars)) return kFaultBadId;
   for (int i = 0; i < id->Count; ++i) {
@@ -77,13 +81,13 @@ PayloadFault ReadPayloadId(const PayloadSource& src, int32_t start, PayloadId* i
 
 PayloadFault ReadEntry(const PayloadSource& src, int32_t pos, LeadByteTest isLeadByte, EntryHeader* header,
                        char* name, int32_t* next) {
-  if (!ReadAt(src, pos, header, kEntryHeaderSize)) return kFaultRead;
+  if (!ReadWithin(src, pos, header, kEntryHeaderSize)) return kFaultRead;
   if (IsEndRecord(*header)) return kFaultNone;
-  if (header->NameLen < 1 || header->NameLen > kMaxStoredNameLen) return kFaultBadNameLen;
-  if (header->Size < 0) return kFaultBadSize;
+  const PayloadFault fault = CheckEntryNumbers(*header);
+  if (fault != kFaultNone) return fault;
   const int64_t following = static_cast<int64_t>(pos) + kEntryHeaderSize + header->NameLen + header->Size + kChecksumSize;
-  if (following > kMaxPosition) return kFaultTooLarge;
-  if (!ReadAt(src, static_cast<int64_t>(pos) + kEntryHeaderSize, name, header->NameLen)) return kFaultRead;
+  if (following > kLargestContainer) return kFaultTooLarge;
+  if (!ReadWithin(src, static_cast<int64_t>(pos) + kEntryHeaderSize, name, header->NameLen)) return kFaultRead;
   if (!IsSafeStoredName(name, header->NameLen, isLeadByte)) return kFaultUnsafeName;
   *next = static_cast<int32_t>(following);
   return kFaultNone;
@@ -106,7 +110,7 @@ PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest i
       break;
     }
     total += header.Size;
-    if (total > kMaxPosition) return kFaultTooLarge;
+    if (total > kLargestContainer) return kFaultTooLarge;
     pos = next;
     if (onEntry) onEntry(context, header);
   }

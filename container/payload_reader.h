@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "container/stored_name.h"
+#include "shared/u_limits.h"
 #include "shared/u_shared.h"
 
 // What went wrong; kFaultNone is success. kFaultRead means the source failed to read (its
@@ -40,6 +41,13 @@ struct PayloadSource {
   bool (*readAt)(void* context, int64_t pos, void* buffer, int32_t count);
   int64_t size;
 };
+
+// Reads exactly `count` bytes at `pos` through `src`, after checking that they lie inside
+// the file; false otherwise. Every read of outside bytes in container/ goes through here.
+bool ReadWithin(const PayloadSource& src, int64_t pos, void* buffer, int32_t count);
+
+// The numbers of a real entry's header (not the end record): NameLen and Size in range.
+PayloadFault CheckEntryNumbers(const EntryHeader& header);
 
 // Largest end of section raw data in the PE section table (0 when there is no "PE" header),
 // read exactly as the stub always has: a 16-bit new-header offset after "MZ", else offset 2.

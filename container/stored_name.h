@@ -19,3 +19,8 @@ bool IsStoredComponentAllowed(const char* text, int32_t length, LeadByteTest isL
 // A whole stored name the unpacker may append to its folder: a relative path of allowed
 // components separated by single backslashes; so no drive, no root and no empty component.
 bool IsSafeStoredName(const char* name, int32_t length, LeadByteTest isLeadByte);
+
+// A name of a version 3 compressed payload, stored in UTF-8: well-formed (shortest forms, no
+// surrogates, nothing above U+10FFFF) and, read as Unicode, under the same rules as above,
+// the superscript port digits included.
+bool IsSafeUtf8Name(const char* name, int32_t length);

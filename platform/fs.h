@@ -67,6 +67,7 @@ struct ListedEntry {
   std::string name;        // as the platform lists it, for building paths
   std::string storedName;  // the name as a produced file stores it (Windows ANSI text)
   bool convertible = true; // false: the stored form cannot hold this name (Linux: outside code page 1252)
+  std::string utf8Name;    // the name in UTF-8, as compressed payloads store it
   bool isDirectory = false;
   // Why this entry can become neither a file nor a folder ("is a FIFO", "is a link that leads
   // nowhere", ...); empty for a file or a folder. Linux lists such entries so that a build can

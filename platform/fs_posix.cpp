@@ -96,6 +96,7 @@ bool ListPosixDirectory(const std::string& dir, const std::function<void(const L
       unusable = "is a device";
     ListedEntry entry;
     entry.name = name;
+    entry.utf8Name = name;
     entry.convertible = Utf8ToCp1252(name, &entry.storedName);
     if (!entry.convertible) entry.storedName = name;
     entry.unusable = unusable;

@@ -135,6 +135,14 @@ class Win32File : public File {
   HANDLE handle_;
 };
 
+std::string Utf8Of(const wchar_t* name) {
+  const int length = lstrlenW(name);
+  std::string utf8(static_cast<size_t>(length) * 3, '\0');
+  const int m = WideCharToMultiByte(CP_UTF8, 0, name, length, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(m > 0 ? m : 0);
+  return utf8;
+}
+
 class Win32FileSystem : public FileSystem {
  public:
   bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
@@ -152,6 +160,9 @@ class Win32FileSystem : public FileSystem {
       ListedEntry entry;
       entry.convertible = ToAnsi(name, lstrlenW(name), &entry.name);
       entry.storedName = entry.name;
+      // The builder reaches files by their code-page path, so a name that the code page
+      // cannot hold has no UTF-8 form here either: it is refused, naming the code page.
+      if (entry.convertible) entry.utf8Name = Utf8Of(name);
       entry.isDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       entry.attr = fd.dwFileAttributes;
       entry.size = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;

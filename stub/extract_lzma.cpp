@@ -1,13 +1,13 @@
-// The compressed stub's unpacking: the whole payload is checked (CRC-32, chunks, sizes,
-// properties) before anything is written, then decoded through CopyBuffer and one
-// dictionary straight into the entries' files.
+// The compressed stub's unpacking: the whole payload is checked (CRC-32, stream records,
+// sizes, properties) before anything is written, then decoded stream by stream through
+// CopyBuffer and one dictionary straight into the entries' files.
 #include <windows.h>
 
 #include "container/packed_reader.h"
 #include "stub/stub_state.h"
 
-// The names are ANSI text, as in the stored layout.
-extern const UINT StoredNameCodePage = CP_ACP;
+// The names are UTF-8: a file unpacks with the same names whatever the system's code page.
+extern const UINT StoredNameCodePage = CP_UTF8;
 
 namespace {
 
@@ -76,13 +76,13 @@ const EntrySink kSink = {nullptr, BeginEntry, EntryData, EndEntry, CopyEntry};
 
 void CheckOwnPayload() {
   if (!HasPackedMarker(OwnSource, PayloadStart)) QuitOnPayloadFault(kFaultNoPayload);
-  const PayloadFault fault = CheckPackedPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);
+  const PayloadFault fault = CheckStreamPayload(OwnSource, PayloadStart, &g_layout, PumpMessages);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
-  TotalSize = g_layout.trailer.DataSize;
+  TotalSize = g_layout.dataSize;
   NeededSize = TotalSize;
 }
 
 void ExtractOwnPayload() {
-  const PayloadFault fault = UnpackPayload(OwnSource, g_layout, IsLeadByteAnsi, g_packedName, kMemory, kSink);
+  const PayloadFault fault = UnpackStreamPayload(OwnSource, g_layout, g_packedName, kMemory, kSink);
   if (fault != kFaultNone) QuitOnPayloadFault(fault);
 }

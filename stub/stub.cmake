@@ -83,10 +83,11 @@ endfunction()
 # at once with the job 476, cluster-rounded free space 160, the run's own folder 128,
 # CoInitializeEx 68, the console 28; the manifest adds 744 bytes of resources.
 kesdra_stub(sfxhead 15360 stub/extract_stored.cpp)
-kesdra_stub(sfxheadz 24064  # code, data and imports 20,856 bytes
+kesdra_stub(sfxheadz 26624  # TBD
   stub/extract_lzma.cpp
   container/packed_reader.cpp
   shared/u_packed.cpp
+  shared/u_x86.cpp
   ${LZMA_SDK_DIR}/LzmaDec.c)
 target_compile_definitions(sfxheadz PRIVATE _LZMA_SIZE_OPT)
 # -idirafter: the SDK's folder also holds other headers that must not shadow the system's.

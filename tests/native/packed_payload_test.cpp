@@ -12,8 +12,10 @@
 
 #include "builder/build_sfx.h"
 #include "builder/payload_compressor.h"
+#include "builder/source_tree.h"
 #include "container/packed_reader.h"
 #include "shared/u_packed.h"
+#include "shared/u_x86.h"
 #include "tests/native/payload_test_files.h"
 #include "tests/native/quiet_builds.h"
 #include "tools/inspect/inspect.h"
@@ -92,9 +94,14 @@ Decoded Decode(const std::string& bytes, int32_t start) {
 }
 
 // Puts a valid CRC back after a change, as a hostile but consistent file would have it.
+// Version 3 leaves its PayloadSize field out; the payload ends at the file's end here.
 void Reseal(std::string* bytes, int32_t start) {
   const size_t from = start + kPayloadIdSize;
-  const uint32_t crc = Crc32(0, bytes->data() + from, static_cast<int32_t>(bytes->size() - from - 4));
+  const char* p = bytes->data() + from;
+  const int32_t n = static_cast<int32_t>(bytes->size() - from - 4);
+  const uint32_t crc = static_cast<uint8_t>(p[8]) == kPackedVersion
+                           ? Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4)
+                           : Crc32(0, p, n);
   PutLe32(*bytes, bytes->size() - 4, crc);
 }
 
@@ -115,9 +122,10 @@ std::string CopyEntryBytes(const std::string& name, int32_t size, uint32_t index
   return s;
 }
 
-// A payload written by hand: one stored chunk holding a whole entry sequence.
+// A payload of the previous layout written by hand: one stored chunk holding a whole entry
+// sequence.
 std::string HandMadePayload(const std::string& stub, const std::string& entries, int32_t dataSize,
-                            uint8_t version = kPackedVersion) {
+                            uint8_t version = kChunkedVersion) {
   std::string bytes = stub + IdRecord();
   std::string header(kPackedHeaderSize, '\0');
   PutLe32(header, 1, static_cast<uint32_t>(kPackedMarker));
@@ -192,11 +200,10 @@ TEST_F(PackedTest, MixedTreeRoundTripsAndOnlyIncompressibleDataIsStored) {
   EXPECT_EQ(d.files.at("docs\\empty.dat"), "");
   EXPECT_EQ(d.files.at("media\\noise.cab"), RandomBytes(1500000, 1));
   EXPECT_EQ(d.files.at("a\\b\\c\\edge.bin"), ReadAll(root_ + "/src/a/b/c/edge.bin"));
-  // The noise went into stored chunks, everything else through LZMA, which shrank it.
-  const PackedTrailer& t = d.layout.trailer;
-  EXPECT_EQ(t.DecodedSize - t.LzmaDecoded, 1500000);
-  EXPECT_LT(d.layout.lzmaBytes, (t.LzmaDecoded) / 50);
-  EXPECT_LT(bytes.size(), 1500000u + 100000u);
+  // The noise went into a stored stream, everything else through LZMA, which shrank it.
+  const int32_t noiseEntry = kEntryHeaderSize + 15 + 1500000 + kChecksumSize;
+  EXPECT_EQ(d.layout.storedBytes, noiseEntry);
+  EXPECT_LT(d.layout.payloadEnd - Start(), noiseEntry + (d.layout.decodedSize - noiseEntry) / 50);
 }
 
 TEST_F(PackedTest, StoredReadersRefuseACompressedPayloadAtItsFirstRecord) {
@@ -220,8 +227,15 @@ TEST_F(PackedTest, StoredReadersRefuseACompressedPayloadAtItsFirstRecord) {
 TEST_F(PackedTest, DamageIsFoundBeforeDecodingAnything) {
   const std::string bytes = BuildMixed();
   const size_t payload = Start() + kPayloadIdSize;
-  // Flipped bytes: in the header, in the LZMA data, in stored data, in the trailer.
-  for (size_t at : {payload + 3, payload + 40, bytes.size() / 2, bytes.size() - 700000, bytes.size() - 10}) {
+  // Flipped bytes: in the header, its payload size, the middle of every stream, the stream
+  // table and the trailer.
+  const Decoded whole = Decode(bytes, Start());
+  ASSERT_EQ(whole.unpacked, kFaultNone);
+  ASSERT_GE(whole.layout.streamCount, 2);
+  std::vector<size_t> flips = {payload + 3, payload + kPayloadSizeAt + 1, bytes.size() - 20, bytes.size() - 10};
+  for (int32_t i = 0, at = whole.layout.chunksBegin; i < whole.layout.streamCount; at += whole.layout.streams[i++].PackedSize)
+    flips.push_back(at + whole.layout.streams[i].PackedSize / 2);
+  for (size_t at : flips) {
     std::string damaged = bytes;
     damaged[at] ^= 0x20;
     const Decoded d = Decode(damaged, Start());
@@ -237,31 +251,32 @@ TEST_F(PackedTest, DamageIsFoundBeforeDecodingAnything) {
 TEST_F(PackedTest, ConsistentButWrongSizesAndPropertiesAreRefused) {
   const std::string bytes = BuildMixed();
   const size_t trailer = bytes.size() - kPackedTrailerSize;
-  const size_t props = Start() + kPayloadIdSize + offsetof(PackedHeader, Props);
+  const size_t table = trailer - LoadLe32(reinterpret_cast<const unsigned char*>(bytes.data() + trailer + 8)) * 16;
+  const size_t last = trailer - kStreamRecordSize;  // the LZMA stream with the end record
   struct Change {
     const char* what;
-    size_t at;
-    int32_t delta;
+    std::vector<std::pair<size_t, int32_t>> deltas;  // 32-bit fields, except at a Props byte
     bool beforeWriting;
   };
   const Change changes[] = {
-      {"decoded size larger", trailer + 0, 1, true},    // the chunks no longer add up
-      {"LZMA part smaller", trailer + 8, -1, true},
-      {"both larger: the stream ends early", trailer + 0, 7, false},
-      {"data size larger", trailer + 4, 1, false},
-      {"dictionary above the limit", props + 1, static_cast<int32_t>(kMaxDictionarySize), true},
-      {"lc + lp beyond what the builder writes", props, 9 * 1, true},
+      {"decoded size larger", {{trailer, 1}}, true},  // the streams no longer add up
+      {"a stream larger than the room it has", {{table + 8, 1}}, true},
+      {"a stored stream decoding to more than it holds", {{table + 12, 1}, {trailer, 1}}, true},
+      {"both larger: the stream ends early", {{last + 12, 7}, {trailer, 7}}, false},
+      {"data size larger", {{trailer + 4, 1}}, false},
+      {"dictionary above the limit", {{last + 4, static_cast<int32_t>(kMaxDictionarySize)}}, true},
+      {"lc + lp beyond what the builder writes", {{last + 2, 9}}, true},
+      {"a stream count of none", {{trailer + 8, -2}}, true},
   };
   for (const Change& c : changes) {
     std::string hostile = bytes;
-    uint32_t v = 0;
-    std::memcpy(&v, hostile.data() + c.at, 4);
-    if (c.at == props) {
-      hostile[c.at] = static_cast<char>(hostile[c.at] + c.delta);
-    } else {
-      PutLe32(hostile, c.at, v + c.delta);
+    for (const auto& [at, delta] : c.deltas) {
+      if (at == last + 2) {
+        hostile[at] = static_cast<char>(hostile[at] + delta);
+      } else {
+        PutLe32(hostile, at, LoadLe32(reinterpret_cast<const unsigned char*>(hostile.data() + at)) + delta);
+      }
     }
-    if (c.at == trailer + 0 && c.delta == 7) PutLe32(hostile, trailer + 8, LoadLe32(reinterpret_cast<const unsigned char*>(hostile.data() + trailer + 8)) + 7);
     Reseal(&hostile, Start());
     const Decoded d = Decode(hostile, Start());
     if (c.beforeWriting) {
@@ -330,7 +345,7 @@ TEST_F(PackedTest, IdenticalFilesAreStoredOnceAndComeBackWhole) {
   ASSERT_EQ(d.unpacked, kFaultNone);
   EXPECT_EQ(d.copies, 1) << "one noise.bin repeats the other; the launch file, small and changed files never";
   EXPECT_EQ(d.files.at("y\\noise.bin"), noise);
-  EXPECT_EQ(d.layout.trailer.DataSize, 4 * 100000 + 2 * 400);
+  EXPECT_EQ(d.layout.dataSize, 4 * 100000 + 2 * 400);
   EXPECT_LT(bytes.size(), 3 * 100000u + 2000u) << "three noise files stored, not four";
   const std::string out = root_ + "/out";
   ASSERT_EQ(Inspect({"extract", root_ + "/dup.exe", out}), kInspectOk) << err_.str();
@@ -356,7 +371,7 @@ TEST_F(PackedTest, InspectListsVerifiesAndExtractsBothKinds) {
   EXPECT_EQ(Inspect({"list", packed}), kInspectOk) << err_.str();
   const int total = 16 + 39 * 30000 + 0 + 1500000 + (1 << 20) + 1;
   EXPECT_NE(out_.str().find("5 files, " + std::to_string(total) + " bytes"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("1500000 of them left uncompressed"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("1500036 of them left uncompressed"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("a\\b\\c\\edge.bin"), std::string::npos);
   EXPECT_EQ(Inspect({"verify", packed}), kInspectOk) << err_.str();
   EXPECT_NE(out_.str().find("compressed"), std::string::npos);
@@ -369,6 +384,134 @@ TEST_F(PackedTest, InspectListsVerifiesAndExtractsBothKinds) {
   EXPECT_EQ(Inspect({"extract", root_ + "/damaged.exe", root_ + "/out2"}), kInspectFailed);
   EXPECT_NE(err_.str().find("damaged"), std::string::npos) << err_.str();
   EXPECT_NE(std::system(("test -e " + root_ + "/out2").c_str()), 0) << "nothing written";
+}
+
+// Programs of x86 code in miniature: a PE header of the given machine, then calls from all
+// over the image to a few functions, as compilers lay them out.
+std::string CodeImage(uint16_t machine, size_t size, unsigned seed) {
+  std::string s = MinimalPe({{0x200, 0x200}}, 0x1000);
+  PutLe16(s, 0x80 + 4, machine);  // MinimalPe's PE header stands at 0x80
+  std::mt19937 gen(seed);
+  while (s.size() < size) {
+    const uint32_t target = 0x1000 + (gen() % 24) * 0x40;
+    s += "\x55\x8B\xEC";
+    s += '\xE8';
+    AppendLe32(s, target - static_cast<uint32_t>(s.size() + 4));
+    s += std::string(1 + gen() % 6, static_cast<char>(0x90 + gen() % 3));
+  }
+  return s;
+}
+
+TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
+  const std::map<std::string, std::string> tree = {
+      {"setup.exe", CodeImage(0x14C, 600000, 1)},
+      {"bin/x64.dll", CodeImage(0x8664, 300000, 2)},
+      {"bin/same.dll", CodeImage(0x8664, 300000, 2)},
+      {"fake.exe", "MZ but no program at all"},
+      {"日本語/ファイル.txt", Repeated("テキスト\n", 5000)},
+      {"Кириллица/файл.txt", Repeated("текст\n", 5000)},
+      {"😀 smile.txt", "emoji"},
+      {"media/noise.cab", RandomBytes(200000, 9)},
+  };
+  for (const auto& [name, bytes] : tree) WriteAll(root_ + "/src/" + name, bytes);
+  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  ASSERT_EQ(listed.refusal, "");
+  std::string packed[2];
+  for (int threads : {1, 2}) {
+    const std::string target = root_ + "/t" + std::to_string(threads) + ".exe";
+    WriteAll(target, stub_);
+    std::unique_ptr<File> file = NativeFileSystem().OpenOrThrow(target, OpenMode::Update);
+    file->SeekToEnd();
+    BuildHost host;
+    PackedSettings settings;
+    settings.threads = threads;
+    settings.dictionarySize = 1 << 20;
+    const PayloadId id = {10, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}};
+    WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, host,
+                       [](const void*, int32_t, int64_t) {}, settings);
+    file->CloseOrThrow();
+    packed[threads - 1] = ReadAll(target);
+  }
+  EXPECT_TRUE(packed[0] == packed[1]) << "the bytes do not depend on the thread count";
+  const Decoded d = Decode(packed[0], Start());
+  ASSERT_EQ(d.unpacked, kFaultNone);
+  EXPECT_EQ(d.copies, 1);
+  for (const auto& [name, bytes] : tree) {
+    std::string stored = name;
+    for (char& c : stored) c = c == '/' ? '\\' : c;
+    EXPECT_TRUE(d.files.at(stored) == bytes) << name;
+  }
+  bool converted = false;
+  for (int32_t i = 0; i < d.layout.streamCount; ++i) converted |= d.layout.streams[i].Filter == kFilterX86;
+  EXPECT_TRUE(converted) << "the calls of the programs pay for the converter";
+}
+
+TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
+  for (const char* bad : {"COM\xC2\xB9.txt", "a\xC0\xAF.txt", "\xED\xA0\x80.txt", "dot.", "a:b", "NUL.txt"})
+    EXPECT_FALSE(IsSafeUtf8Name(bad, static_cast<int32_t>(strlen(bad)))) << bad;
+  for (const char* good : {"caf\xC3\xA9.txt", "\xF0\x9F\x98\x80", "COM\xC2\xB9x.txt", "d\\\xD1\x84.txt"})
+    EXPECT_TRUE(IsSafeUtf8Name(good, static_cast<int32_t>(strlen(good)))) << good;
+  WriteAll(root_ + "/src/setup.exe", "x");
+  WriteAll(root_ + "/src/\xC3\x89t\xC3\xA9.txt", "1");  // Été and ÉTÉ: one folder holds one of them
+  WriteAll(root_ + "/src/\xC3\x89T\xC3\x89.txt", "2");
+  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  EXPECT_NE(twins.refusal.find("differ only in letter case"), std::string::npos) << twins.refusal;
+  // A launched program whose name is not plain ASCII is still the one marked.
+  WriteAll(root_ + "/run/caf\xC3\xA9.exe", "MZ");
+  ASSERT_EQ(BuildSfx(root_ + "/run", "caf\xC3\xA9.exe", root_ + "/l.exe"), BuildOutcome::Built);
+  ASSERT_EQ(Inspect({"list", root_ + "/l.exe"}), kInspectOk) << err_.str();
+  EXPECT_NE(out_.str().find("*          2 "), std::string::npos) << out_.str();
+}
+
+// The converter against Python's lzma module: [x86, LZMA1] compressed there, decoded there by
+// LZMA1 alone, shows the converted bytes.
+TEST(X86Converter, MatchesPythonsFilterAndRoundTripsInAnyPieces) {
+  if (std::system("python3 -c 'import lzma' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 with lzma";
+  std::string code = CodeImage(0x14C, 200000, 7);
+  code += std::string("\xE8\x10\x00\x00", 4);  // a call in the last four bytes: never converted
+  const std::vector<std::string> inputs = {code, "\xE8\x01\x02", "", code.substr(0, 5), code.substr(0, 4)};
+  char dir[] = "/tmp/kesdra-x86-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  for (const std::string& input : inputs) {
+    const std::string in = std::string(dir) + "/in", out = std::string(dir) + "/out";
+    WriteAll(in, input);
+    ASSERT_EQ(std::system(("python3 -c \"import lzma,sys; d=open('" + in +
+                           "','rb').read(); c=lzma.compress(d,format=lzma.FORMAT_RAW,filters=[{'id':lzma.FILTER_X86},"
+                           "{'id':lzma.FILTER_LZMA1}]); open('" + out +
+                           "','wb').write(lzma.decompress(c,format=lzma.FORMAT_RAW,filters=[{'id':lzma.FILTER_LZMA1}]))"
+                           "\"").c_str()),
+              0);
+    const std::string expected = ReadAll(out);
+    if (input.size() == code.size()) {
+      ASSERT_NE(expected, input) << "the calls were converted";
+      EXPECT_EQ(expected.substr(expected.size() - 4), input.substr(input.size() - 4));
+    }
+    // Ours, fed in pieces of 1, 7 and 4096 bytes, the unconverted rest handed in again.
+    for (size_t piece : {size_t(1), size_t(7), size_t(4096)}) {
+      for (bool encode : {true, false}) {
+        std::string data = encode ? input : expected, done;
+        X86Converter state;
+        size_t held = 0;
+        for (size_t at = 0; at < data.size() || held > 0;) {
+          const size_t take = std::min(piece, data.size() - at);
+          std::string buffer = data.substr(at - held, held + take);
+          at += take;
+          const int32_t n = ConvertX86(&state, encode, reinterpret_cast<unsigned char*>(&buffer[0]),
+                                       static_cast<int32_t>(buffer.size()));
+          done += buffer.substr(0, n);
+          held = buffer.size() - n;
+          if (at == data.size()) {
+            done += buffer.substr(n);  // the end: the last bytes stay as they are
+            held = 0;
+          } else {
+            data.replace(at - held, held, buffer.substr(n));
+          }
+        }
+        EXPECT_TRUE(done == (encode ? expected : input)) << "size " << input.size() << " piece " << piece;
+      }
+    }
+  }
+  std::system(("rm -rf " + std::string(dir)).c_str());
 }
 
 }  // namespace

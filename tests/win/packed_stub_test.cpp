@@ -84,7 +84,11 @@ class PackedStub : public ::testing::Test {
               {"deep\\er\\edge.bin", std::string((1 << 20) + 1, 'e')},
               {"deep\\er\\still\\zero.dat", ""},
               {"twin\\noise.cab", RandomBytes(1200000, 3)},
-              {"twin\\edge.bin", std::string((1 << 20) + 1, 'e')}};
+              {"twin\\edge.bin", std::string((1 << 20) + 1, 'e')},
+              {"bin\\x86.exe", ReadFile(ProgramDir() + "..\\win-i686\\sfxhead.exe")},
+              {"bin\\x64.exe", ReadFile(ProgramDir() + "exit_at_once.exe")},
+              {"bin\\fake.exe", "MZ and no program"},
+              {"caf\xE9.txt", "a name from code page 1252, stored in UTF-8"}};
     for (const auto& f : files_) {
       for (size_t at = f.first.find('\\'); at != std::string::npos; at = f.first.find('\\', at + 1))
         CreateDirectoryA((src_ + f.first.substr(0, at)).c_str(), nullptr);
@@ -115,9 +119,12 @@ class PackedStub : public ::testing::Test {
     GetTempPathA(MAX_PATH, base);
     return std::string(base) + "~sfx" + id + "\\";
   }
-  // Puts the CRC back after a change, as a hostile but consistent file would have it.
+  // Puts the CRC back after a change, as a hostile but consistent file would have it; the
+  // payload size field stays out of it.
   static void Reseal(std::string* payload) {
-    const uint32_t crc = Crc32(0, payload->data() + kPayloadIdSize, static_cast<int32_t>(payload->size() - kPayloadIdSize - 4));
+    const char* p = payload->data() + kPayloadIdSize;
+    const int32_t n = static_cast<int32_t>(payload->size() - kPayloadIdSize - 4);
+    const uint32_t crc = Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4);
     PutLe32(payload, payload->size() - 4, crc);
   }
   void ExpectRefusedBeforeWriting(const std::string& path, const std::string& payload, const std::string& what) {
@@ -161,25 +168,57 @@ TEST_F(PackedStub, MixedTreeUnpacksExactlyAndPassesParametersAndExitCode) {
   EXPECT_FALSE(Exists(out));
 }
 
+TEST_F(PackedStub, SignedFileUnpacksAsBefore) {
+  // What signing does to the file: padding to 8 bytes, then a certificate table that the
+  // security directory points at. The stub does not check the signature, only skips it.
+  const std::string payload = PayloadOf(BuildPacked());
+  std::string file = packedStub_ + payload;
+  file.resize((file.size() + 7) / 8 * 8, '\0');
+  const size_t certAt = file.size();
+  std::string cert(8, '\0');
+  PutLe32(&cert, 0, 1032);
+  PutLe32(&cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
+  file += cert + RandomBytes(1024, 11);
+  const size_t pe = Le32(file, 0x3C) & 0xFFFF;
+  const size_t directory = pe + 24 + ((Le32(file, pe + 24) & 0xFFFF) == 0x20B ? 112 : 96) + 4 * 8;
+  PutLe32(&file, directory, static_cast<uint32_t>(certAt));
+  PutLe32(&file, directory + 4, 1032);
+  const std::string path = dir_ + "signed.exe";
+  WriteFile(path, file);
+  ids_.push_back(payload.substr(1, 10));
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
+  const RunResult r = RunAndAnswer(Quote(path), dir_);
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 7u);
+}
+
 TEST_F(PackedStub, DamagedFilesAreRefusedBeforeAnythingIsWritten) {
   const std::string payload = PayloadOf(BuildPacked());
   const size_t trailer = payload.size() - kPackedTrailerSize;
+  const size_t streams = Le32(payload, trailer + 8), table = trailer - streams * kStreamRecordSize;
   std::vector<std::pair<std::string, std::string>> cases;
-  std::string flipped = payload;
-  flipped[payload.size() / 2] ^= 0x40;
-  cases.push_back({"flipped byte in the compressed data", flipped});
+  // A flipped byte in the middle of each stream.
+  for (size_t i = 0, at = kPayloadIdSize + kPackedHeaderSize; i < streams; ++i) {
+    const size_t size = Le32(payload, table + i * kStreamRecordSize + 8);
+    std::string flipped = payload;
+    flipped[at + size / 2] ^= 0x40;
+    cases.push_back({"flipped byte in stream " + std::to_string(i), flipped});
+    at += size;
+  }
   for (size_t keep : {size_t(kPayloadIdSize + 10), payload.size() / 3, payload.size() - 1})
     cases.push_back({"cut at " + std::to_string(keep), payload.substr(0, keep)});
   std::string sizes = payload;
   PutLe32(&sizes, trailer, Le32(sizes, trailer) + 100);
   Reseal(&sizes);
-  cases.push_back({"declared size larger than the chunks", sizes});
+  cases.push_back({"declared size larger than the streams", sizes});
+  const size_t last = trailer - kStreamRecordSize;  // an LZMA stream: it holds the end record
   std::string dictionary = payload;
-  PutLe32(&dictionary, kPayloadIdSize + offsetof(PackedHeader, Props) + 1, kMaxDictionarySize * 2);
+  PutLe32(&dictionary, last + 4, kMaxDictionarySize * 2);
   Reseal(&dictionary);
-  cases.push_back({"dictionary above the builder's maximum", dictionary});
+  cases.push_back({"dictionary above the maximum", dictionary});
   std::string lclp = payload;
-  lclp[kPayloadIdSize + offsetof(PackedHeader, Props)] = 8 + 9 * 4;  // lc 8, lp 4
+  lclp[last + 2] = 8 + 9 * 4;  // lc 8, lp 4
   Reseal(&lclp);
   cases.push_back({"lc and lp outside what the builder writes", lclp});
   for (auto& c : cases) {

@@ -109,14 +109,21 @@ struct EntryVisitor {
   std::function<bool(const EntryHeader&, const std::string& name, int32_t source, uint32_t dataSum)> copy;
   bool failed = false;
   std::string error;
-  std::string current;  // the entry being read, to name it in a fault
+  std::string current;  // the entry being read, in UTF-8, to name it in a fault
+  bool utf8Names = false;  // the payload's names are UTF-8 already (else code page 1252)
 };
+
+// Names reach the commands in UTF-8, whichever form the payload stores.
+void SetCurrent(EntryVisitor* v, const char* name, int32_t length) {
+  v->current.assign(name, length);
+  if (!v->utf8Names) v->current = Cp1252ToUtf8(v->current);
+}
 
 EntrySink SinkOf(EntryVisitor* visitor) {
   return {visitor,
           [](void* c, const EntryHeader& h, const char* n) {
             auto* v = static_cast<EntryVisitor*>(c);
-            v->current.assign(n, h.NameLen);
+            SetCurrent(v, n, h.NameLen);
             if (!v->failed && v->begin) v->begin(h, v->current);
           },
           [](void* c, const void* bytes, int32_t count) {
@@ -129,7 +136,7 @@ EntrySink SinkOf(EntryVisitor* visitor) {
           },
           [](void* c, const EntryHeader& h, const char* n, int32_t source, uint32_t dataSum) {
             auto* v = static_cast<EntryVisitor*>(c);
-            v->current.assign(n, h.NameLen);
+            SetCurrent(v, n, h.NameLen);
             if (!v->failed && v->copy && !v->copy(h, v->current, source, dataSum)) v->failed = true;
           }};
 }
@@ -169,12 +176,13 @@ PayloadFault ReadStoredEntries(const PayloadSource& src, int32_t start, char* na
 int VisitEntries(const std::string& path, const ProducedFile& file, EntryVisitor* visitor, std::ostream& err) {
   static std::vector<char> name(kMaxStoredNameLen);
   static const PackedMemory memory = {[](size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); }};
+  visitor->utf8Names = file.packed() && HasUtf8Names(file.layout());
   const EntrySink sink = SinkOf(visitor);
   const PayloadFault fault = file.packed()
                                  ? UnpackPayload(file.source(), file.layout(), nullptr, name.data(), memory, sink)
                                  : ReadStoredEntries(file.source(), file.start(), name.data(), sink, visitor->failed);
   if (visitor->failed) return Fail(err, path, visitor->error);
-  if (fault == kFaultChecksum) return Fail(err, path, std::string(FaultText(fault)) + " (" + Cp1252ToUtf8(visitor->current) + ")");
+  if (fault == kFaultChecksum) return Fail(err, path, std::string(FaultText(fault)) + " (" + visitor->current + ")");
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));
   return kInspectOk;
 }
@@ -201,7 +209,7 @@ std::string AttrText(uint32_t attr) {
 std::string EntryLine(char mark, const EntryHeader& h, const std::string& name) {
   std::ostringstream line;
   line << mark << ' ' << std::setw(10) << h.Size << ' ' << DosTimeText(h.Time) << ' ' << AttrText(h.Attr) << ' '
-       << Cp1252ToUtf8(name) << '\n';
+       << name << '\n';
   return line.str();
 }
 
@@ -235,10 +243,9 @@ int List(const std::string& path, std::ostream& out, std::ostream& err) {
       << ", " << tally.bytes << " bytes, " << file.SignatureText() << '\n';
   if (file.packed()) {
     const PackedLayout& layout = file.layout();
-    const PackedTrailer& t = layout.trailer;
-    out << "compressed (LZMA, dictionary " << (layout.dictionarySize >> 10) << " KiB): " << t.DataSize
-        << " bytes of data stored in " << (layout.chunksEnd + kPackedTrailerSize - file.start() - kPayloadIdSize)
-        << " bytes, " << (t.DecodedSize - t.LzmaDecoded) << " of them left uncompressed\n";
+    out << "compressed (LZMA, dictionary " << (layout.dictionarySize >> 10) << " KiB): " << layout.dataSize
+        << " bytes of data stored in " << (layout.payloadEnd - file.start() - kPayloadIdSize) << " bytes, "
+        << layout.storedBytes << " of them left uncompressed\n";
   }
   out << lines;
   return kInspectOk;
@@ -307,7 +314,7 @@ class Extractor {
   }
 
   void Begin(const std::string& name) {
-    std::string host = Cp1252ToUtf8(name);
+    std::string host = name;
     std::replace(host.begin(), host.end(), '\\', '/');
     target_ = root_ + host;
     const std::string folder = target_.substr(0, target_.rfind('/') + 1);

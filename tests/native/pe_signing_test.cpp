@@ -53,7 +53,8 @@ uint64_t PayloadStart(const Bytes& file) {  // where the stub looks for it
   return image.EndOfSectionData();
 }
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+// The whole command is silenced, so that a redirection inside it still goes where it says.
+int Shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
 class SignedProducedFileTest : public ::testing::Test {
  protected:
@@ -183,7 +184,8 @@ TEST_F(SignedProducedFileTest, ACompressedFileSignedAfterItsBuildStillVerifies) 
   EXPECT_EQ(Inspect({"verify", signedFile}, &report), kInspectOk) << report;
   Inspect({"list", produced}, &before);
   Inspect({"list", signedFile}, &after);
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(after.substr(after.find('\n')), before.substr(before.find('\n'))) << "the same entries";
+  EXPECT_NE(after.find(", signed (certificate table of "), std::string::npos) << after;
   EXPECT_EQ(Inspect({"extract", signedFile, root_ + "/out"}, &report), kInspectOk) << report;
   EXPECT_EQ(Shell("diff -r '" + root_ + "/src' '" + root_ + "/out'"), 0);
 }

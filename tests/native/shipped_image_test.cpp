@@ -70,7 +70,9 @@ TEST(ShippedStubs, FlagsAndASmallManifest) {
     const uint16_t flags = stub.image.optional.DllCharacteristics;
     EXPECT_EQ(flags & 0x0040, 0x0040) << "DYNAMIC_BASE";
     EXPECT_EQ(flags & 0x0100, 0x0100) << "NX_COMPAT";
-    if (!stub.image.is64) EXPECT_EQ(flags & 0x0400, 0x0400) << "NO_SEH";
+    if (!stub.image.is64) {
+      EXPECT_EQ(flags & 0x0400, 0x0400) << "NO_SEH";
+    }
     const std::string manifest = stub.Manifest();
     ExpectTrustedManifest(manifest);
     // Every byte is in every produced file: no layout whitespace. Windows stretches the fixed

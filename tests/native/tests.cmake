@@ -12,7 +12,7 @@ function(kesdra_add_native_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
-kesdra_add_native_test(native_tests LIBS kesdra_builder SOURCES tests/native/u_shared_test.cpp tests/native/cmdline_test.cpp
+kesdra_add_native_test(native_tests LIBS kesdra_builder SOURCES tests/native/u_shared_test.cpp
   tests/native/paths_test.cpp tests/native/build_sfx_test.cpp tests/native/build_sfx_walk_test.cpp)
 
 # The PE resource reader and writer, and the transfers built on them.

@@ -72,6 +72,8 @@ struct Payload {
       if (!e.checksumMatches) return false;
     return true;
   }
+  // Ten identifier characters, every checksum right, and the end record last in the file.
+  bool Whole(size_t fileSize) const { return idCount == 10 && ended && ChecksumsMatch() && end == fileSize; }
 };
 
 // Reads the payload that begins at `start`. A file cut short (a failed build) simply ends

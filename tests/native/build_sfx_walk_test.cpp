@@ -38,23 +38,16 @@ produced::Payload ReadEntries(const std::string& file) {
   return p;
 }
 
-class BuildWalkTest : public ::testing::Test {
+class BuildWalkTest : public TempTreeTest {
  protected:
   void SetUp() override {
-    root_ = FreshTempFolder("walk");
-    ASSERT_FALSE(root_.empty());
-    src_ = root_ + "/src";
-    mkdir(src_.c_str(), 0755);
+    ASSERT_NO_FATAL_FAILURE(TempTreeTest::SetUp());
     target_ = root_ + "/out.exe";
     UseQuietBuilds(kStub, kStubSize, 1);
   }
-  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
   BuildOutcome Build(const std::string& exe = "run.exe") { return BuildSfx(src_, exe, target_); }
-  void Write(const std::string& rel, const std::string& data) {
-    std::ofstream(src_ + "/" + rel, std::ios::binary) << data;
-  }
 
-  std::string root_, src_, target_;
+  std::string target_;
 };
 
 TEST_F(BuildWalkTest, LinksAreFollowedToFilesAndFolders) {

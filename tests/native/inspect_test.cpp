@@ -17,15 +17,13 @@ using namespace payload_test;
 
 namespace {
 
-class InspectTest : public ::testing::Test {
+class InspectTest : public TempTreeTest {
  protected:
   void SetUp() override {
-    root_ = FreshTempFolder("inspect");
-    ASSERT_FALSE(root_.empty());
+    ASSERT_NO_FATAL_FAILURE(TempTreeTest::SetUp());
     stub_ = TinyStub();
     UseQuietBuilds(stub_.data(), stub_.size(), 777);
   }
-  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
 
   int Run(std::vector<std::string> args) {
     out_.str("");
@@ -34,11 +32,11 @@ class InspectTest : public ::testing::Test {
   }
   // A tree built by the real pipeline.
   std::string BuildSample() {
-    WriteAll(root_ + "/src/setup.exe", "MZ program bytes");
-    WriteAll(root_ + "/src/docs/readme.txt", std::string(70000, 'r'));
-    WriteAll(root_ + "/src/docs/empty.dat", "");
+    Write("setup.exe", "MZ program bytes");
+    Write("docs/readme.txt", std::string(70000, 'r'));
+    Write("docs/empty.dat", "");
     const std::string target = root_ + "/sample.exe";
-    EXPECT_EQ(BuildSfx(root_ + "/src", "setup.exe", target), BuildOutcome::Built);
+    EXPECT_EQ(BuildSfx(src_, "setup.exe", target), BuildOutcome::Built);
     return target;
   }
   std::string Damaged(const std::string& bytes) {
@@ -47,7 +45,7 @@ class InspectTest : public ::testing::Test {
     return path;
   }
 
-  std::string root_, stub_;
+  std::string stub_;
   std::ostringstream out_, err_;
 };
 

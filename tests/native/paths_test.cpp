@@ -8,18 +8,14 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 
-TEST(Paths, TrimControlsRemovesBlanksAndControlsAtBothEnds) {
+// Blanks and controls trimmed at both ends, exactly one trailing delimiter, and a directory
+// part that keeps only a root's delimiter.
+TEST(Paths, PosixRulesTrimDelimitAndCut) {
   EXPECT_EQ(TrimControls(" \t/src dir\r\n "), "/src dir");
   EXPECT_EQ(TrimControls("   "), "");
-}
-
-TEST(Paths, WithTrailingDelimiterAddsExactlyOne) {
   EXPECT_EQ(WithTrailingDelimiter("/src"), "/src/");
   EXPECT_EQ(WithTrailingDelimiter("/src/"), "/src/");
   EXPECT_EQ(WithTrailingDelimiter(""), "");
-}
-
-TEST(Paths, DirectoryPartKeepsOnlyRootDelimiters) {
   EXPECT_EQ(DirectoryPartOf("/dist/out.exe"), "/dist");
   EXPECT_EQ(DirectoryPartOf("/out.exe"), "/");
   EXPECT_EQ(DirectoryPartOf("out.exe"), "");

@@ -201,8 +201,8 @@ inline uint32_t Checksum(const Bytes& b) {
 }
 
 inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = produced::ReadBytes(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 inline void WriteFile(const std::string& path, const Bytes& b) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,5 +1,8 @@
-// The builder's globals as the in-process build tests want them.
+// The builder's globals as the in-process build tests want them, and a folder per test.
 #pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +10,7 @@
 #include <string>
 
 #include "builder/build_sfx.h"
+#include "tests/native/payload_test_files.h"
 
 // `stub` in front of every produced file, an existing target overwritten without a question,
 // no success box, command-line mode, and identifiers drawn from `seed`.
@@ -24,3 +28,19 @@ inline std::string FreshTempFolder(const std::string& what) {
   std::string name = "/tmp/kesdra-" + what + "-XXXXXX";
   return mkdtemp(&name[0]) ? name : std::string();
 }
+
+// One test's folder, with the tree to build in src/; removed afterwards, read-only parts too.
+class TempTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = FreshTempFolder("tree");
+    ASSERT_FALSE(root_.empty());
+    src_ = root_ + "/src";
+    ASSERT_EQ(mkdir(src_.c_str(), 0755), 0);
+  }
+  void TearDown() override { std::system(("chmod -R u+w '" + root_ + "' && rm -rf '" + root_ + "'").c_str()); }
+  // Writes src/`rel`, making the folders above it.
+  void Write(const std::string& rel, const std::string& data) { payload_test::WriteAll(src_ + "/" + rel, data); }
+
+  std::string root_, src_;
+};

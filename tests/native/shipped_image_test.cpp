@@ -103,11 +103,10 @@ TEST(ShippedBuilder, ManifestAndNoVersionDllImport) {
 
 // The transfers move icons and version information only: a launched program that asks for
 // administrator rights does not make the produced file ask for them.
-TEST(ShippedStubs, AProducedFileKeepsTheStubsManifest) {
-  const std::string root = FreshTempFolder("manifest");
-  ASSERT_FALSE(root.empty());
-  const std::string program = root + "/src/setup.exe", produced = root + "/setup-sfx.exe";
-  ASSERT_EQ(std::system(("mkdir -p '" + root + "/src' && cp '" KESDRA_PACKED_STUB_PATH "' '" + program + "'").c_str()), 0);
+using ShippedStubInUse = TempTreeTest;
+TEST_F(ShippedStubInUse, AProducedFileKeepsTheStubsManifest) {
+  const std::string program = src_ + "/setup.exe", produced = root_ + "/setup-sfx.exe";
+  ASSERT_EQ(std::system(("cp '" KESDRA_PACKED_STUB_PATH "' '" + program + "'").c_str()), 0);
   const std::string admin =
       "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><trustInfo xmlns=\"urn:"
       "schemas-microsoft-com:asm.v3\"><security><requestedPrivileges><requestedExecutionLevel level=\""
@@ -122,9 +121,8 @@ TEST(ShippedStubs, AProducedFileKeepsTheStubsManifest) {
   const peimg::Bytes stub = peimg::ReadFile(KESDRA_STUB_PATH);
   ASSERT_FALSE(stub.empty());
   UseQuietBuilds(stub.data(), stub.size(), 7);
-  ASSERT_EQ(BuildSfx(root + "/src", "setup.exe", produced), BuildOutcome::Built);
+  ASSERT_EQ(BuildSfx(src_, "setup.exe", produced), BuildOutcome::Built);
   EXPECT_EQ(Image(produced).Manifest(), Image(KESDRA_STUB_PATH).Manifest());
-  std::system(("rm -rf '" + root + "'").c_str());
 }
 
 }  // namespace

@@ -9,15 +9,13 @@
 
 namespace {
 
-TEST(FullStop, AddedAfterLettersDigitsAndClosingMarks) {
+// Added after letters, digits and closing marks; kept off after marks at or below the full stop.
+TEST(FullStop, AddedOnlyAfterCharactersAboveIt) {
   EXPECT_EQ(WithFullStop("Disk full"), "Disk full.");
   EXPECT_EQ(WithFullStop("error 3"), "error 3.");
   EXPECT_EQ(WithFullStop("C:\\out\\"), "C:\\out\\.");  // '\' lies above '.'
   EXPECT_EQ(WithFullStop("name?"), "name?.");           // '?' lies above '.' too
   EXPECT_EQ(WithFullStop("caf\xE9"), "caf\xE9.");       // a code-page letter above 127
-}
-
-TEST(FullStop, KeptOffAtOrBelowTheFullStop) {
   EXPECT_EQ(WithFullStop("Done."), "Done.");
   EXPECT_EQ(WithFullStop("Stop!"), "Stop!");
   EXPECT_EQ(WithFullStop("list,"), "list,");

@@ -3,6 +3,7 @@
 // Run a second time by ctest with the system language German (Wine takes it from LC_ALL).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,7 @@
 #include "tests/native/payload_test_files.h"
 
 using namespace harness;
-using payload_test::EndRecord;
-using payload_test::EntryBytes;
-using payload_test::IdRecord;
-using payload_test::TestEntry;
+using namespace payload_test;
 
 namespace {
 
@@ -28,14 +26,13 @@ struct WindowSeen {
   std::vector<COLORREF> pixels;  // the window's client area, 320 x 96, row by row
 };
 
-// The window's pixels as they are on the screen.
-std::vector<COLORREF> Capture(const RECT& r) {
-  const int w = r.right - r.left, h = r.bottom - r.top;
+// w x h pixels, row by row, of what `draw` leaves in a memory DC compatible with the screen.
+std::vector<COLORREF> Pixels(int w, int h, const std::function<void(HDC mem, HDC screen)>& draw) {
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
   HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  draw(mem, screen);
   std::vector<COLORREF> pixels;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(mem, x, y));
@@ -44,6 +41,12 @@ std::vector<COLORREF> Capture(const RECT& r) {
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
   return pixels;
+}
+
+// The window's pixels as they are on the screen.
+std::vector<COLORREF> Capture(const RECT& r) {
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  return Pixels(w, h, [&](HDC mem, HDC screen) { BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY); });
 }
 
 // The window's pixels once it has been drawn again after the box moved off it: the bar's
@@ -67,28 +70,19 @@ std::vector<COLORREF> CaptureWhenDrawn(const RECT& r) {
 // A title line drawn the way the window is described: 16-pixel "MS Sans Serif" at (16, 12)
 // in window-text colour on the button face.
 std::vector<COLORREF> RenderTitle(const char* text) {
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, 320, 96);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  RECT all = {0, 0, 320, 96};
-  HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-  FillRect(mem, &all, face);
-  DeleteObject(face);
-  HFONT font = CreateFontA(16, 0, 0, 0, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
-  SelectObject(mem, font);
-  SetBkColor(mem, GetSysColor(COLOR_BTNFACE));
-  SetTextColor(mem, GetSysColor(COLOR_WINDOWTEXT));
-  TextOutA(mem, 16, 12, text, lstrlenA(text));
-  std::vector<COLORREF> pixels;
-  for (int y = 0; y < 96; ++y)
-    for (int x = 0; x < 320; ++x) pixels.push_back(GetPixel(mem, x, y));
-  SelectObject(mem, old);
-  DeleteObject(font);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  return pixels;
+  return Pixels(320, 96, [&](HDC mem, HDC) {
+    RECT all = {0, 0, 320, 96};
+    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    FillRect(mem, &all, face);
+    DeleteObject(face);
+    HFONT font = CreateFontA(16, 0, 0, 0, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+    HGDIOBJ oldFont = SelectObject(mem, font);
+    SetBkColor(mem, GetSysColor(COLOR_BTNFACE));
+    SetTextColor(mem, GetSysColor(COLOR_WINDOWTEXT));
+    TextOutA(mem, 16, 12, text, lstrlenA(text));
+    SelectObject(mem, oldFont);
+    DeleteObject(font);
+  });
 }
 
 // Pixels that differ inside the title line's band (x 16..300, y 15..28: the web address
@@ -157,9 +151,7 @@ class StubWindowTest : public ::testing::Test {
   void SetUp() override { dir_ = TempDir("kw"); }
   void TearDown() override {
     RemoveTree(dir_);
-    char temp[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, temp);
-    RemoveTree(std::string(temp) + "~sfx" + id_ + "\\");
+    RemoveTree(ExtractDir(id_));
   }
 
   // A file whose second of three entries is corrupted: the box comes up with the bar at

@@ -1,9 +1,9 @@
 #include "harness.h"
 
 #include "ui_driver.h"
+#include "tests/common/produced_file.h"
 
 #include <fstream>
-#include <sstream>
 
 namespace harness {
 
@@ -163,12 +163,18 @@ RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDi
   return result;
 }
 
-std::string TempDir(const std::string& prefix) {
+std::string TempPath() {
   char base[MAX_PATH + 1] = {};
   GetTempPathA(MAX_PATH, base);
+  return base;
+}
+
+std::string ExtractDir(const std::string& id) { return TempPath() + "~sfx" + id + "\\"; }
+
+std::string TempDir(const std::string& prefix) {
   static unsigned counter = 0;
   for (;;) {
-    const std::string dir = std::string(base) + prefix + std::to_string(GetCurrentProcessId()) + "-" +
+    const std::string dir = TempPath() + prefix + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(++counter) + "\\";
     if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
@@ -184,12 +190,7 @@ void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string ReadFile(const std::string& path) { return produced::ReadBytes(path); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

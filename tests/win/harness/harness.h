@@ -90,7 +90,9 @@ DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE outp
 
 // ---- files and folders --------------------------------------------------------------------
 
+std::string TempPath();                          // the system's temporary folder, with trailing backslash
 std::string TempDir(const std::string& prefix);  // a fresh, empty folder, with trailing backslash
+std::string ExtractDir(const std::string& id);   // where a produced file with identifier `id` unpacks
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -414,7 +414,8 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
       {"media/noise.cab", RandomBytes(200000, 9)},
   };
   for (const auto& [name, bytes] : tree) WriteAll(root_ + "/src/" + name, bytes);
-  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  BuildHost quiet;
+  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
   ASSERT_EQ(listed.refusal, "");
   std::string packed[2];
   for (int threads : {1, 2}) {
@@ -422,12 +423,11 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
     WriteAll(target, stub_);
     std::unique_ptr<File> file = NativeFileSystem().OpenOrThrow(target, OpenMode::Update);
     file->SeekToEnd();
-    BuildHost host;
     PackedSettings settings;
     settings.threads = threads;
     settings.dictionarySize = 1 << 20;
     const PayloadId id = {10, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}};
-    WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, host,
+    WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, quiet,
                        [](const void*, int32_t, int64_t) {}, settings);
     file->CloseOrThrow();
     packed[threads - 1] = ReadAll(target);
@@ -454,7 +454,8 @@ TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
   WriteAll(root_ + "/src/setup.exe", "x");
   WriteAll(root_ + "/src/\xC3\x89t\xC3\xA9.txt", "1");  // Été and ÉTÉ: one folder holds one of them
   WriteAll(root_ + "/src/\xC3\x89T\xC3\x89.txt", "2");
-  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  BuildHost quiet;
+  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
   EXPECT_NE(twins.refusal.find("differ only in letter case"), std::string::npos) << twins.refusal;
   // A launched program whose name is not plain ASCII is still the one marked.
   WriteAll(root_ + "/run/caf\xC3\xA9.exe", "MZ");

@@ -16,6 +16,8 @@ std::vector<PayloadEntry> CollectEntries(const std::vector<SourceFile>& files, c
     if (file.listed.identity.valid && file.listed.identity == target) continue;
     const int64_t size = file.listed.size;
     end += kEntryHeaderSize + static_cast<int64_t>(file.storedName.size()) + size + kChecksumSize;
+    // Sizes and positions are signed 32-bit: refuse what would not fit rather than write a
+    // header that disagrees with its data.
     RefuseIfTooLarge(file.path, size, end + kEntryHeaderSize);
     PayloadEntry entry;
     entry.file = &file;
@@ -121,6 +123,8 @@ int64_t WriteStoredPayload(File& target, FileSystem& fs, const std::vector<Sourc
     position += count;
   };
   put(&id, kPayloadIdSize);
+  // Whole buffers across entries: with one write() per header, name or small file a tree of
+  // small files spent most of its time entering the kernel.
   while (const size_t n = stream.Fill(CopyBuffer, kCopyBufferSize)) put(CopyBuffer, static_cast<int32_t>(n));
   return position;
 }

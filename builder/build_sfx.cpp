@@ -7,14 +7,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "builder/entry_stream.h"
 #include "builder/payload_compressor.h"
 #include "builder/source_tree.h"
 #include "builder/transfer.h"
 #include "builder/u_messages.h"
+#include "container/payload_reader.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "shared/u_packed.h"
-#include "shared/u_limits.h"
 #include "shared/u_shared.h"
 #include "platform/paths.h"
 
@@ -34,9 +35,6 @@ uint32_t g_seed = 0;
 // The temporary file of the build under way, for a signal handler to remove: a fixed array,
 // since such a handler may not allocate.
 char g_temporary[4096];
-
-// Small pieces are gathered up to this many bytes before they are written.
-constexpr int32_t kStageSize = 65536;
 
 std::string Format(const char* pattern, const std::string& value) {
   std::string text = pattern;
@@ -108,8 +106,8 @@ bool ReproducibleMoment(int64_t* seconds) {
 }
 
 void AddToCrc(uint32_t* crc, uint32_t value) {
-  const uint8_t le[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                         static_cast<uint8_t>(value >> 24)};
+  unsigned char le[4];
+  StoreLe32(value, le);
   *crc = Crc32(*crc, le, 4);
 }
 
@@ -167,8 +165,8 @@ class ImageChecksum {
   void Finish(File& target, int64_t fileSize) const {
     if (!active_) return;
     const uint32_t checksum = sum_.Value(static_cast<uint64_t>(fileSize));
-    const uint8_t le[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
-                           static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
+    unsigned char le[4];
+    StoreLe32(checksum, le);
     if (const int err = target.WriteAt(static_cast<int64_t>(offset_), le, 4)) throw InOutError(err, target.path());
   }
 
@@ -176,110 +174,6 @@ class ImageChecksum {
   bool active_ = false;
   uint64_t offset_ = 0;
   pe::PeChecksum sum_{0};
-};
-
-// Everything one build's walk needs: the open target and where it stands.
-class PayloadWriter {
- public:
-  PayloadWriter(File& target, const std::string& launchKey, ImageChecksum& checksum)
-      : target_(target), launchKey_(launchKey), imageChecksum_(checksum) {
-    position_ = target.position();
-    staged_.reserve(kStageSize);
-  }
-
-  int64_t Position() const { return position_; }
-
-  void WriteIdentifier(const PayloadId& id) { Append(&id, kPayloadIdSize); }
-
-  void AddFiles(const std::vector<SourceFile>& files) {
-    for (const SourceFile& file : files) AddFile(file);
-  }
-
-  void WriteEndRecord() {
-    EntryHeader end;
-    std::memset(&end, 0, sizeof end);
-    Append(&end, kEntryHeaderSize);
-  }
-
-  // Writes out what is gathered, so that the target holds everything appended so far.
-  void Flush() {
-    if (staged_.empty()) return;
-    try {
-      target_.Write(staged_.data(), static_cast<int32_t>(staged_.size()));
-    } catch (...) {
-      staged_.clear();  // what failed is not written twice
-      throw;
-    }
-    staged_.clear();
-  }
-
- private:
-  void AddFile(const SourceFile& file) {
-    const std::string& path = file.path;
-    const std::string& storedName = file.storedName;
-    const ListedEntry& entry = file.listed;
-    // The file is written under a temporary name that the listing, taken before, cannot hold.
-    std::unique_ptr<File> source = g_fs->OpenOrThrow(path, OpenMode::Read);
-    CheckFits(path, storedName, entry.size);
-
-    EntryHeader header;
-    header.IsLaunch = UpperCaseAnsi(storedName) == launchKey_ ? 1 : 0;
-    header.NameLen = static_cast<int32_t>(storedName.size());
-    header.Size = static_cast<int32_t>(entry.size);
-    header.Time = static_cast<int32_t>(entry.dosTime);
-    header.Attr = entry.attr;
-    Append(&header, kEntryHeaderSize);
-    Append(storedName.data(), header.NameLen);
-
-    g_host->FileStarted(storedName, entry.size);
-    uint32_t checksum = ByteSum(storedName.data(), header.NameLen);
-    for (int32_t done = 0; done < header.Size;) {
-      const int32_t chunk = header.Size - done < kCopyBufferSize ? header.Size - done : kCopyBufferSize;
-      source->Read(CopyBuffer, chunk);
-      Append(CopyBuffer, chunk);
-      checksum += ByteSum(CopyBuffer, chunk);
-      done += chunk;
-      g_host->BytesCopied(chunk);
-    }
-    uint8_t sum[4] = {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8),
-                      static_cast<uint8_t>(checksum >> 16), static_cast<uint8_t>(checksum >> 24)};
-    Append(sum, kChecksumSize);
-    source->Close();
-    g_host->ProcessMessages();
-  }
-
-  // Sizes and positions in a produced file are signed 32-bit: refuse what would not fit
-  // rather than write a header that disagrees with its data.
-  void CheckFits(const std::string& path, const std::string& storedName, int64_t size) const {
-    if (size > kLargestContainer)
-      throw std::runtime_error(path + " is 2 GiB or larger; a self-extracting file cannot carry it");
-    const int64_t end = position_ + kEntryHeaderSize + static_cast<int64_t>(storedName.size()) + size +
-                        kChecksumSize + kEntryHeaderSize;
-    if (end > kLargestContainer)
-      throw std::runtime_error("The self-extracting file would reach 2 GiB with " + path +
-                               "; it must stay below 2,147,483,648 bytes");
-  }
-
-  // Headers, names, checksums and the data of small files are gathered and written in one
-  // go: with one write() per piece a tree of small files spent most of its time entering the
-  // kernel. A full chunk of a large file still goes straight from CopyBuffer to the target.
-  void Append(const void* data, int32_t count) {
-    imageChecksum_.Add(data, count, position_);
-    position_ += count;
-    if (staged_.size() + static_cast<size_t>(count) > kStageSize) Flush();
-    if (count >= kStageSize) {
-      target_.Write(data, count);
-      return;
-    }
-    const char* bytes = static_cast<const char*>(data);
-    staged_.insert(staged_.end(), bytes, bytes + count);
-  }
-
-  File& target_;
-  const std::string launchKey_;
-  ImageChecksum& imageChecksum_;
-  int64_t position_ = 0;
-  std::vector<char> staged_;  // appended but not yet written; never more than kStageSize
 };
 
 void WriteStubImage(const std::string& target) {
@@ -294,21 +188,12 @@ void WritePayload(const SourceTree& tree, const std::string& launchKey, const Pa
   file->SeekToEnd();
   ImageChecksum imageChecksum;
   imageChecksum.Start(*file);
-  if (CompressPayload) {
-    const int64_t size = WritePackedPayload(*file, *g_fs, tree.files, launchKey, id, *g_host,
-                                            [&](const void* data, int32_t count, int64_t position) {
-                                              imageChecksum.Add(data, count, position);
-                                            });
-    imageChecksum.Finish(*file, size);
-    file->CloseOrThrow();
-    return;
-  }
-  PayloadWriter writer(*file, launchKey, imageChecksum);
-  writer.WriteIdentifier(id);
-  writer.AddFiles(tree.files);
-  writer.WriteEndRecord();
-  writer.Flush();
-  imageChecksum.Finish(*file, writer.Position());  // so the headers' checksum covers the payload too
+  const WrittenBytes written = [&](const void* data, int32_t count, int64_t position) {
+    imageChecksum.Add(data, count, position);
+  };
+  const int64_t size = CompressPayload ? WritePackedPayload(*file, *g_fs, tree.files, launchKey, id, *g_host, written)
+                                       : WriteStoredPayload(*file, *g_fs, tree.files, launchKey, id, *g_host, written);
+  imageChecksum.Finish(*file, size);  // so the headers' checksum covers the payload too
   file->CloseOrThrow();
 }
 
@@ -433,7 +318,7 @@ BuildOutcome BuildSfx(const std::string& sourceDirIn, const std::string& executa
     // refused before the target is created or truncated.
     const int64_t stubSize = static_cast<int64_t>((CompressPayload ? PackedStubImage : StubImage).size);
     const int64_t fixedBytes = stubSize + kPayloadIdSize + kEntryHeaderSize;
-    SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, [] { g_host->ProcessMessages(); }, CompressPayload);
+    SourceTree tree = ListSourceTree(*g_fs, sourceDir, fixedBytes, *g_host, CompressPayload);
     const std::string launchKey = LaunchKey(executable);
     refusal = tree.refusal;
     if (refusal.empty()) refusal = RefusalToRun(tree, typed, executablePath, launchKey);

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "LzmaEnc.h"
+#include "builder/entry_stream.h"
 #include "builder/worker_threads.h"
 #include "container/payload_reader.h"
 #include "pe/pe_format.h"
-#include "shared/u_limits.h"
 #include "shared/u_packed.h"
 #include "shared/u_x86.h"
 
@@ -31,10 +31,6 @@ void* EncoderAlloc(void*, size_t size) { return size ? std::malloc(size) : nullp
 void EncoderFree(void*, void* block) { std::free(block); }
 ISzAlloc g_encoderAlloc = {EncoderAlloc, EncoderFree};
 
-void PutLe32(uint32_t value, unsigned char* out) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // An LZMA group larger than half of all compressible bytes, and than this, is split so that
 // two cores share the work; splitting cost 0.02 % in size on 213 MB of programs.
 constexpr int64_t kMinStreamPiece = 16 << 20;
@@ -47,14 +43,10 @@ constexpr int64_t kEncoderBudget = 800ll << 20;
 enum class Kind : uint8_t { kCode, kOther, kStored };
 enum class Program : uint8_t { kNone, kPe, kElf };
 
-// One file to pack, as the listing described it.
-struct PackedItem {
-  const SourceFile* file;
-  EntryHeader header;
-  int32_t copyOf = -1;     // the earlier item with the same bytes, or -1
-  int32_t index = -1;      // its place in the entry sequence
-  uint32_t dataSum = 0;    // the sum of its data bytes, when sumKnown
-  bool sumKnown = false;   // read while looking for copies: the packed bytes must sum alike
+// One file to pack: its entry, and what the grouping needs to know of it.
+struct PackedItem : PayloadEntry {
+  int32_t copyOf = -1;  // the earlier item with the same bytes, or -1
+  int32_t index = -1;   // its place in the entry sequence
   Kind kind = Kind::kOther;
   Program program = Program::kNone;
 };
@@ -89,105 +81,6 @@ Program X86ProgramOf(File& file, int64_t size) {
   return x86 ? Program::kPe : Program::kNone;
 }
 
-// The entry sequence of some items, in their order: header, name, data and checksum of each,
-// copy entries whole; optionally the end record after them. Safe to run on its own thread:
-// it touches only its items and reads files through its own handles.
-class EntryProducer {
- public:
-  EntryProducer(FileSystem& fs, std::vector<PackedItem>& items, std::vector<size_t> order, bool endRecord,
-                std::atomic<int64_t>* bytesRead, const std::atomic<bool>* cancel)
-      : fs_(fs), items_(items), order_(std::move(order)), endRecord_(endRecord), bytesRead_(bytesRead),
-        cancel_(cancel) {}
-
-  // Up to `want` bytes; fewer only at the end.
-  size_t Fill(unsigned char* buffer, size_t want) {
-    size_t got = 0;
-    while (got < want) {
-      if (pendingPos_ < pending_.size()) {
-        const size_t n = std::min(want - got, pending_.size() - pendingPos_);
-        std::memcpy(buffer + got, pending_.data() + pendingPos_, n);
-        pendingPos_ += n;
-        got += n;
-      } else if (source_ && dataLeft_ > 0) {
-        if (cancel_->load()) throw std::runtime_error("cancelled");
-        const int32_t n = static_cast<int32_t>(std::min<int64_t>({static_cast<int64_t>(want - got), dataLeft_,
-                                                                  static_cast<int64_t>(kCopyBufferSize)}));
-        source_->Read(buffer + got, n);
-        sum_ += ByteSum(buffer + got, n);
-        dataLeft_ -= n;
-        got += n;
-        bytesRead_->fetch_add(n);
-      } else if (source_) {
-        FinishEntry();
-      } else if (next_ < order_.size()) {
-        StartEntry(items_[order_[next_++]]);
-      } else if (endRecord_) {
-        pending_.assign(kEntryHeaderSize, 0);
-        pendingPos_ = 0;
-        endRecord_ = false;
-      } else {
-        break;
-      }
-    }
-    produced_ += static_cast<int64_t>(got);
-    return got;
-  }
-
-  int64_t produced() const { return produced_; }
-
- private:
-  void StartEntry(PackedItem& item) {
-    const std::string& name = item.file->storedName;
-    EntryHeader header = item.header;
-    if (item.copyOf >= 0) header.IsLaunch = kCopyEntry;
-    const unsigned char* h = reinterpret_cast<const unsigned char*>(&header);
-    pending_.assign(h, h + kEntryHeaderSize);
-    pending_.insert(pending_.end(), name.begin(), name.end());
-    pendingPos_ = 0;
-    sum_ = ByteSum(name.data(), header.NameLen);
-    if (item.copyOf >= 0) {
-      const PackedItem& source = items_[item.copyOf];
-      unsigned char tail[kCopyIndexSize + kChecksumSize];
-      PutLe32(static_cast<uint32_t>(source.index), tail);
-      PutLe32(sum_ + source.dataSum, tail + kCopyIndexSize);
-      pending_.insert(pending_.end(), tail, tail + sizeof tail);
-      bytesRead_->fetch_add(header.Size);
-      return;
-    }
-    item_ = &item;
-    source_ = fs_.OpenOrThrow(item.file->path, OpenMode::Read);
-    dataLeft_ = header.Size;
-  }
-
-  void FinishEntry() {
-    const uint32_t dataSum = sum_ - ByteSum(item_->file->storedName.data(), item_->header.NameLen);
-    // A copy entry already carries the sum read earlier: the file must not have changed since.
-    if (item_->sumKnown && item_->dataSum != dataSum)
-      throw std::runtime_error(item_->file->path + " changed while it was being packed");
-    unsigned char sum[kChecksumSize];
-    PutLe32(sum_, sum);
-    pending_.assign(sum, sum + kChecksumSize);
-    pendingPos_ = 0;
-    source_->Close();
-    source_.reset();
-  }
-
-  FileSystem& fs_;
-  std::vector<PackedItem>& items_;
-  const std::vector<size_t> order_;
-  bool endRecord_;
-  std::atomic<int64_t>* bytesRead_;
-  const std::atomic<bool>* cancel_;
-  size_t next_ = 0;
-  PackedItem* item_ = nullptr;
-  std::unique_ptr<File> source_;
-  int64_t dataLeft_ = 0;
-  uint32_t sum_ = 0;
-  std::vector<unsigned char> pending_;
-  size_t pendingPos_ = 0;
-  int64_t produced_ = 0;
-};
-
 // One stream of the payload: which items it holds and, once encoded, its bytes.
 struct PlannedStream {
   Kind kind = Kind::kOther;
@@ -203,7 +96,7 @@ struct PlannedStream {
 // The encoder's input: the entries, through the x86 converter when it pays.
 class EncoderInput {
  public:
-  explicit EncoderInput(EntryProducer& producer) : producer_(producer), buffer_(kTrialBytes) {}
+  explicit EncoderInput(EntryStream& producer) : producer_(producer), buffer_(kTrialBytes) {}
 
   // Reads the first piece and decides on the converter by a trial on it.
   bool TryConverter() {
@@ -266,7 +159,7 @@ class EncoderInput {
     return outSize;
   }
 
-  EntryProducer& producer_;
+  EntryStream& producer_;
   std::vector<unsigned char> buffer_;
   size_t pos_ = 0, ready_ = 0, len_ = 0;
   bool ended_ = false, convert_ = false;
@@ -293,10 +186,9 @@ class PackedWriter {
   }
 
   void Collect(const std::vector<SourceFile>& files, const std::string& launchKey) {
-    for (const SourceFile& file : files) {
-      // A target inside the source tree must not swallow itself.
-      if (file.listed.identity.valid && file.listed.identity == targetId_) continue;
-      AddItem(file, launchKey);
+    for (const PayloadEntry& entry : CollectEntries(files, launchKey, targetId_, 0)) {
+      items_.emplace_back();
+      static_cast<PayloadEntry&>(items_.back()) = entry;
     }
     FindCopies();
     Classify();
@@ -322,34 +214,15 @@ class PackedWriter {
     trailer.StreamCount = static_cast<int32_t>(streams_.size());
     Emit(&trailer, kPackedTrailerSize - kChecksumSize, true);
     unsigned char le[4];
-    PutLe32(crc_, le);
+    StoreLe32(crc_, le);
     Emit(le, kChecksumSize, false);
-    PutLe32(static_cast<uint32_t>(position_ - headerAt), le);
+    StoreLe32(static_cast<uint32_t>(position_ - headerAt), le);
     if (const int err = target_.WriteAt(headerAt + kPayloadSizeAt, le, 4)) throw InOutError(err, target_.path());
     written_(le, 4, headerAt + kPayloadSizeAt);
     return position_;
   }
 
  private:
-  void AddItem(const SourceFile& file, const std::string& launchKey) {
-    const int64_t size = file.listed.size;
-    if (size > kLargestContainer)
-      throw std::runtime_error(file.path + " is 2 GiB or larger; a self-extracting file cannot carry it");
-    decodedEstimate_ += kEntryHeaderSize + static_cast<int64_t>(file.storedName.size()) + size + kChecksumSize;
-    if (decodedEstimate_ + kEntryHeaderSize > kLargestContainer)
-      throw std::runtime_error("The self-extracting file would reach 2 GiB with " + file.path +
-                               "; it must stay below 2,147,483,648 bytes");
-    PackedItem item;
-    item.file = &file;
-    EntryHeader& h = item.header;
-    h.IsLaunch = UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0;
-    h.NameLen = static_cast<int32_t>(file.storedName.size());
-    h.Size = static_cast<int32_t>(size);
-    h.Time = static_cast<int32_t>(file.listed.dosTime);
-    h.Attr = file.listed.attr;
-    items_.push_back(item);
-  }
-
   // Marks every file whose bytes equal an earlier file's. Only sizes shared by two or more
   // candidates are read, and a hash match is confirmed byte for byte.
   void FindCopies() {
@@ -487,7 +360,16 @@ class PackedWriter {
         dataSize_ += items_[i].header.Size;
       }
     }
+    for (PackedItem& item : items_) {
+      if (item.copyOf >= 0) item.copyIndex = items_[item.copyOf].index;
+    }
     if (streams_.size() > static_cast<size_t>(kMaxStreams)) throw std::logic_error("too many streams");
+  }
+
+  std::vector<PayloadEntry*> SequenceOf(const PlannedStream& stream) {
+    std::vector<PayloadEntry*> sequence;
+    for (size_t i : stream.order) sequence.push_back(&items_[i]);
+    return sequence;
   }
 
   void AddStream(Kind kind) {
@@ -529,7 +411,7 @@ class PackedWriter {
   }
 
   void WriteStored(PlannedStream& stream) {
-    EntryProducer producer(fs_, items_, stream.order, stream.last, &bytesRead_, &cancel_);
+    EntryStream producer(fs_, SequenceOf(stream), stream.last, nullptr, &bytesRead_, &cancel_);
     for (;;) {
       const size_t n = producer.Fill(CopyBuffer, kCopyBufferSize);
       if (n == 0) break;
@@ -575,7 +457,7 @@ class PackedWriter {
   }
 
   void Encode(PlannedStream& stream) {
-    EntryProducer producer(fs_, items_, stream.order, stream.last, &bytesRead_, &cancel_);
+    EntryStream producer(fs_, SequenceOf(stream), stream.last, nullptr, &bytesRead_, &cancel_);
     EncoderInput input(producer);
     stream.record.Method = kStreamLzma;
     stream.record.Filter = stream.kind == Kind::kCode && input.TryConverter() ? kFilterX86 : kFilterNone;
@@ -608,8 +490,7 @@ class PackedWriter {
     if (io.failure) std::rethrow_exception(io.failure);
     if (result == SZ_ERROR_MEM) throw std::bad_alloc();
     if (result != SZ_OK) throw std::runtime_error("The LZMA encoder failed");
-    if (producer.produced() > kLargestContainer || stream.packed.size() > static_cast<size_t>(kLargestContainer))
-      throw std::runtime_error("The self-extracting file would reach 2 GiB; it must stay below 2,147,483,648 bytes");
+    RefuseIfTooLarge(std::string(), 0, std::max(producer.produced(), static_cast<int64_t>(stream.packed.size())));
     stream.record.DecodedSize = static_cast<int32_t>(producer.produced());
     stream.record.PackedSize = static_cast<int32_t>(stream.packed.size());
     decodedAll_.fetch_add(producer.produced());
@@ -676,8 +557,7 @@ class PackedWriter {
   }
 
   void Emit(const void* data, int32_t count, bool inCrc) {
-    if (position_ + count > kLargestContainer)
-      throw std::runtime_error("The self-extracting file would reach 2 GiB; it must stay below 2,147,483,648 bytes");
+    RefuseIfTooLarge(std::string(), 0, position_ + count);
     if (inCrc) crc_ = Crc32(crc_, data, count);
     written_(data, count, position_);
     target_.Write(data, count);
@@ -690,7 +570,6 @@ class PackedWriter {
   const WrittenBytes& written_;
   const FileIdentity targetId_;
   std::vector<PackedItem> items_;
-  int64_t decodedEstimate_ = 0;
   std::vector<unsigned char> compareBuffer_;  // SameContent's second buffer, made once when needed
   std::vector<std::unique_ptr<PlannedStream>> streams_;
   PackedSettings settings_;

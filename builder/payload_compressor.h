@@ -11,11 +11,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "builder/build_sfx.h"
+#include "builder/entry_stream.h"
 #include "builder/source_tree.h"
 #include "platform/fs.h"
 #include "shared/u_shared.h"
@@ -34,9 +34,6 @@ struct PackedSettings {
   uint32_t dictionarySize = 64u << 20;  // never more than a stream holds
   int threads = 0;                      // 0: one per processor
 };
-
-// Called with every byte written and the file position it lands on (the PE checksum).
-using WrittenBytes = std::function<void(const void* data, int32_t count, int64_t position)>;
 
 // Appends identifier and compressed payload of `files` to `target` at its position, where
 // the payload begins. Returns the size of the finished file. Throws like the stored writer.

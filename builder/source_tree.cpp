@@ -1,6 +1,7 @@
 #include "builder/source_tree.h"
 
 #include <map>
+#include <stdexcept>
 #include <string>
 
 #include "container/payload_reader.h"
@@ -45,9 +46,8 @@ std::string UpperCaseUtf8(const std::string& text) {
 
 class TreeLister {
  public:
-  TreeLister(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes, const std::function<void()>& afterFolder,
-             bool utf8Names)
-      : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), afterFolder_(afterFolder), utf8Names_(utf8Names) {}
+  TreeLister(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes, BuildHost& host, bool utf8Names)
+      : fs_(fs), sourceDir_(sourceDir), total_(fixedBytes), host_(host), utf8Names_(utf8Names) {}
 
   SourceTree Run() {
     // The folders on the way down, by identity, so that a link back up is caught. Where a
@@ -91,7 +91,7 @@ class TreeLister {
         AddFile(SourceFile{path, relStored + stored, entry, relCodePage + entry.storedName}, storable && convertible);
       }
     });
-    if (afterFolder_) afterFolder_();
+    host_.ProcessMessages();
   }
 
   void AddFile(SourceFile file, bool storable) {
@@ -101,12 +101,9 @@ class TreeLister {
     if (!storable || (utf8Names_ ? !IsSafeUtf8Name(name.data(), length) : !IsSafeStoredName(name.data(), length, IsLeadByte)))
       return Refuse(CannotStore(file.path, storable));
     const int64_t size = file.listed.size;
-    if (size > kLargestContainer)
-      return Refuse(file.path + " is 2 GiB or larger; a self-extracting file cannot carry it");
     total_ += kEntryHeaderSize + static_cast<int64_t>(name.size()) + size + kChecksumSize;
-    if (total_ > kLargestContainer)
-      return Refuse("The self-extracting file would reach 2 GiB with " + file.path +
-                    "; it must stay below 2,147,483,648 bytes");
+    const std::string tooLarge = SizeRefusal(file.path, size, total_);
+    if (!tooLarge.empty()) return Refuse(tooLarge);
     tree_.files.push_back(std::move(file));
   }
 
@@ -147,7 +144,7 @@ class TreeLister {
   FileSystem& fs_;
   const std::string& sourceDir_;
   int64_t total_;
-  const std::function<void()>& afterFolder_;
+  BuildHost& host_;
   const bool utf8Names_;
   SourceTree tree_;
 };
@@ -155,6 +152,18 @@ class TreeLister {
 }  // namespace
 
 SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
-                          const std::function<void()>& afterFolder, bool utf8Names) {
-  return TreeLister(fs, sourceDir, fixedBytes, afterFolder, utf8Names).Run();
+                          BuildHost& host, bool utf8Names) {
+  return TreeLister(fs, sourceDir, fixedBytes, host, utf8Names).Run();
+}
+
+std::string SizeRefusal(const std::string& path, int64_t size, int64_t end) {
+  if (size > kLargestContainer) return path + " is 2 GiB or larger; a self-extracting file cannot carry it";
+  if (end <= kLargestContainer) return std::string();
+  return "The self-extracting file would reach 2 GiB" + (path.empty() ? std::string() : " with " + path) +
+         "; it must stay below 2,147,483,648 bytes";
+}
+
+void RefuseIfTooLarge(const std::string& path, int64_t size, int64_t end) {
+  const std::string refusal = SizeRefusal(path, size, end);
+  if (!refusal.empty()) throw std::runtime_error(refusal);
 }

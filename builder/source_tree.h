@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "builder/build_sfx.h"
 #include "platform/fs.h"
 
 struct SourceFile {
@@ -26,9 +26,15 @@ struct SourceTree {
 
 // Lists `sourceDir` (which ends in a delimiter) with its subfolders; a folder that cannot be
 // listed contributes nothing. `fixedBytes` is what the produced file holds besides the
-// entries (the stub image, the identifier and the end record). `afterFolder` runs once a
-// folder has been listed.
+// entries (the stub image, the identifier and the end record). `host` processes its messages
+// once a folder has been listed.
 // With `utf8Names` (compressed payloads) the stored names are UTF-8, and any name Windows
 // can create is taken; else they are in code page 1252.
 SourceTree ListSourceTree(FileSystem& fs, const std::string& sourceDir, int64_t fixedBytes,
-                          const std::function<void()>& afterFolder, bool utf8Names = false);
+                          BuildHost& host, bool utf8Names = false);
+
+// Why a file of `size` bytes at `path`, with which the produced file would be `end` bytes
+// long, breaks the 2 GiB limit; empty when it does not. An empty `path` names no file.
+std::string SizeRefusal(const std::string& path, int64_t size, int64_t end);
+// The same refusal thrown as a std::runtime_error.
+void RefuseIfTooLarge(const std::string& path, int64_t size, int64_t end);

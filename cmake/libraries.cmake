@@ -65,7 +65,8 @@ else()
 endif()
 add_library(kesdra_builder STATIC ${R}/builder/cmdline.cpp ${R}/builder/u_settings.cpp ${R}/builder/build_sfx.cpp
             ${R}/builder/source_tree.cpp ${R}/builder/transfer.cpp ${R}/builder/startup.cpp
-            ${R}/builder/payload_compressor.cpp ${KESDRA_THREADS_SOURCE} ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
+            ${R}/builder/entry_stream.cpp ${R}/builder/payload_compressor.cpp
+            ${KESDRA_THREADS_SOURCE} ${LZMA_SDK_DIR}/LzmaEnc.c ${LZMA_SDK_DIR}/LzFind.c)
 # The builder checks stored names with the same rule the stub applies.
 target_link_libraries(kesdra_builder PUBLIC kesdra_pe kesdra_container)
 if(NOT WIN32)

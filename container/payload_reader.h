@@ -75,3 +75,8 @@ inline uint32_t LoadLe32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
 }
+
+// Writes a 32-bit value as the stored bytes hold it, little-endian.
+inline void StoreLe32(uint32_t value, unsigned char* out) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}

@@ -256,6 +256,8 @@ TEST_F(BuildSfxTest, SuccessIsReportedOnlyWhenAskedFor) {
 
 TEST_F(BuildSfxTest, TargetInsideTheSourceIsNotPackedIntoItself) {
   Write("run.exe", "r");
+  // A killed build's temporary file is listed, then reopened as this build's output.
+  Write("out.exe.kesdra-tmp", std::string(20, 'x'));
   target_ = src_ + "/sub/../out.exe";
   ASSERT_EQ(Build("run.exe"), BuildOutcome::Built);
   auto m = ParseProduced(src_ + "/out.exe").ByName();

@@ -145,11 +145,10 @@ std::string HandMadePayload(const std::string& stub, const std::string& entries,
   return bytes;
 }
 
-class PackedTest : public ::testing::Test {
+class PackedTest : public TempTreeTest {
  protected:
   void SetUp() override {
-    root_ = FreshTempFolder("packed");
-    ASSERT_FALSE(root_.empty());
+    TempTreeTest::SetUp();
     stub_ = TinyStub();
     UseQuietBuilds(plainStub_.data(), plainStub_.size(), 99);
     PackedStubImage.data = stub_.data();
@@ -158,7 +157,7 @@ class PackedTest : public ::testing::Test {
   }
   void TearDown() override {
     CompressPayload = false;
-    std::system(("rm -rf " + root_).c_str());
+    TempTreeTest::TearDown();
   }
 
   // A mixed tree: compressible and incompressible data, empty files, 1 MiB + 1, nesting.
@@ -184,7 +183,7 @@ class PackedTest : public ::testing::Test {
     return RunInspect(args, out_, err_);
   }
 
-  std::string root_, stub_, plainStub_ = "MZ-plain-stub-not-used-with-z";
+  std::string stub_, plainStub_ = "MZ-plain-stub-not-used-with-z";
   std::ostringstream out_, err_;
 };
 
@@ -414,7 +413,8 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
       {"media/noise.cab", RandomBytes(200000, 9)},
   };
   for (const auto& [name, bytes] : tree) WriteAll(root_ + "/src/" + name, bytes);
-  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  BuildHost quiet;
+  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
   ASSERT_EQ(listed.refusal, "");
   std::string packed[2];
   for (int threads : {1, 2}) {
@@ -422,12 +422,11 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
     WriteAll(target, stub_);
     std::unique_ptr<File> file = NativeFileSystem().OpenOrThrow(target, OpenMode::Update);
     file->SeekToEnd();
-    BuildHost host;
     PackedSettings settings;
     settings.threads = threads;
     settings.dictionarySize = 1 << 20;
     const PayloadId id = {10, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}};
-    WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, host,
+    WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, quiet,
                        [](const void*, int32_t, int64_t) {}, settings);
     file->CloseOrThrow();
     packed[threads - 1] = ReadAll(target);
@@ -454,7 +453,8 @@ TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
   WriteAll(root_ + "/src/setup.exe", "x");
   WriteAll(root_ + "/src/\xC3\x89t\xC3\xA9.txt", "1");  // Été and ÉTÉ: one folder holds one of them
   WriteAll(root_ + "/src/\xC3\x89T\xC3\x89.txt", "2");
-  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, nullptr, true);
+  BuildHost quiet;
+  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
   EXPECT_NE(twins.refusal.find("differ only in letter case"), std::string::npos) << twins.refusal;
   // A launched program whose name is not plain ASCII is still the one marked.
   WriteAll(root_ + "/run/caf\xC3\xA9.exe", "MZ");
@@ -465,15 +465,15 @@ TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
 
 // The converter against Python's lzma module: [x86, LZMA1] compressed there, decoded there by
 // LZMA1 alone, shows the converted bytes.
-TEST(X86Converter, MatchesPythonsFilterAndRoundTripsInAnyPieces) {
+class X86ConverterTest : public TempTreeTest {};
+
+TEST_F(X86ConverterTest, MatchesPythonsFilterAndRoundTripsInAnyPieces) {
   if (std::system("python3 -c 'import lzma' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 with lzma";
   std::string code = CodeImage(0x14C, 200000, 7);
   code += std::string("\xE8\x10\x00\x00", 4);  // a call in the last four bytes: never converted
   const std::vector<std::string> inputs = {code, "\xE8\x01\x02", "", code.substr(0, 5), code.substr(0, 4)};
-  char dir[] = "/tmp/kesdra-x86-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
   for (const std::string& input : inputs) {
-    const std::string in = std::string(dir) + "/in", out = std::string(dir) + "/out";
+    const std::string in = root_ + "/in", out = root_ + "/out";
     WriteAll(in, input);
     ASSERT_EQ(std::system(("python3 -c \"import lzma,sys; d=open('" + in +
                            "','rb').read(); c=lzma.compress(d,format=lzma.FORMAT_RAW,filters=[{'id':lzma.FILTER_X86},"
@@ -511,7 +511,6 @@ TEST(X86Converter, MatchesPythonsFilterAndRoundTripsInAnyPieces) {
       }
     }
   }
-  std::system(("rm -rf " + std::string(dir)).c_str());
 }
 
 }  // namespace

@@ -56,20 +56,19 @@ uint64_t PayloadStart(const Bytes& file) {  // where the stub looks for it
 // The whole command is silenced, so that a redirection inside it still goes where it says.
 int Shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
-class SignedProducedFileTest : public ::testing::Test {
+class SignedProducedFileTest : public TempTreeTest {
  protected:
   void SetUp() override {
     if (Shell("osslsigncode --version") != 0 || Shell("openssl version") != 0)
       GTEST_SKIP() << "osslsigncode or openssl is not installed";
-    root_ = FreshTempFolder("sign");
-    ASSERT_FALSE(root_.empty());
+    TempTreeTest::SetUp();
     stub_ = ReadFile(KESDRA_STUB_PATH);
     ASSERT_FALSE(stub_.empty()) << KESDRA_STUB_PATH;
     UseQuietBuilds(stub_.data(), stub_.size(), 4242);
   }
   void TearDown() override {
     CompressPayload = false;
-    if (!root_.empty()) Shell("rm -rf '" + root_ + "'");
+    if (!root_.empty()) TempTreeTest::TearDown();
   }
   // Signs `in` into `out` with a certificate made here and now; false when a tool failed.
   bool Sign(const std::string& in, const std::string& out) {
@@ -87,7 +86,6 @@ class SignedProducedFileTest : public ::testing::Test {
     *out = o.str() + e.str();
     return rc;
   }
-  std::string root_;
   Bytes stub_;
 };
 

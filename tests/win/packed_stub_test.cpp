@@ -114,11 +114,6 @@ class PackedStub : public ::testing::Test {
     ids_.push_back(payload.substr(1, 10));
     return path;
   }
-  std::string ExtractDir(const std::string& id) {
-    char base[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, base);
-    return std::string(base) + "~sfx" + id + "\\";
-  }
   // Puts the CRC back after a change, as a hostile but consistent file would have it; the
   // payload size field stays out of it.
   static void Reseal(std::string* payload) {

@@ -72,8 +72,10 @@ class TreeLister {
       if (!entry.unusable.empty())
         return Refuse(path + " " + entry.unusable + "; only files and folders can be packed");
       const std::string& stored = utf8Names_ ? entry.utf8Name : entry.storedName;
-      // Linux reaches every name by its bytes; the Windows builder only those of its code page.
+      // Linux reaches every name by its bytes; the Windows builder only those of its code page,
+      // and names the code page rather than let two unreachable names pass as case twins.
       const bool convertible = utf8Names_ ? !entry.utf8Name.empty() : entry.convertible;
+      if (utf8Names_ && !convertible) return Refuse(CannotStore(path, false));
       // One component at a time: a "\" inside a Linux name would become a folder of its own.
       if (convertible &&
           !IsStoredComponentAllowed(stored.data(), static_cast<int32_t>(stored.size()), utf8Names_ ? nullptr : IsLeadByte))

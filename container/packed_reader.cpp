@@ -395,6 +395,12 @@ class Unpacker {
   int32_t inPos_ = 0, inLen_ = 0;
 };
 
+// The decoder's five property bytes, which a stream record keeps apart (Reserved between).
+void RecordProps(const StreamRecord& r, uint8_t props[LZMA_PROPS_SIZE]) {
+  props[0] = r.Props;
+  for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(r.DictionarySize >> (8 * i));
+}
+
 // Version 3: the streams one after another, through one dictionary. LZMA input fills the
 // front half of CopyBuffer; stored streams and converted x86 output use the back half.
 class StreamUnpacker {
@@ -442,10 +448,8 @@ class StreamUnpacker {
   }
 
   PayloadFault DecodeStream(int32_t pos, const StreamRecord& r) {
-    const uint8_t props[LZMA_PROPS_SIZE] = {r.Props, static_cast<uint8_t>(r.DictionarySize),
-                                            static_cast<uint8_t>(r.DictionarySize >> 8),
-                                            static_cast<uint8_t>(r.DictionarySize >> 16),
-                                            static_cast<uint8_t>(r.DictionarySize >> 24)};
+    uint8_t props[LZMA_PROPS_SIZE];
+    RecordProps(r, props);
     if (LzmaProps_Decode(&dec_.prop, props, LZMA_PROPS_SIZE) != SZ_OK) return kFaultPackedUnsupported;
     LzmaDec_Init(&dec_);
     x86_ = X86Converter();
@@ -548,8 +552,8 @@ PayloadFault CheckStreamRecord(const StreamRecord& r, PackedLayout* layout) {
     return kFaultNone;
   }
   if (r.Method != kStreamLzma || r.Filter > kFilterX86) return kFaultPackedUnsupported;
-  const uint8_t props[5] = {r.Props, static_cast<uint8_t>(r.DictionarySize), static_cast<uint8_t>(r.DictionarySize >> 8),
-                            static_cast<uint8_t>(r.DictionarySize >> 16), static_cast<uint8_t>(r.DictionarySize >> 24)};
+  uint8_t props[LZMA_PROPS_SIZE];
+  RecordProps(r, props);
   uint32_t dictionary = 0;
   if (!PropsAllowed(props, &dictionary, kMaxDictionarySize)) return kFaultPackedUnsupported;
   // One allocation serves every stream: as large as the largest needs, never above its output.

@@ -8,8 +8,9 @@ inline bool IsNearTarget(unsigned char b) { return b == 0 || b == 0xFF; }
 }  // namespace
 
 int32_t ConvertX86(X86Converter* state, bool encode, unsigned char* data, int32_t size) {
-  static const bool kAllowed[8] = {true, true, true, false, true, false, false, false};
-  static const unsigned kBitNumber[8] = {0, 1, 2, 2, 3, 3, 3, 3};
+  // Bit n of kAllowed: whether a mark with the earlier-byte pattern n may be converted.
+  constexpr unsigned kAllowed = 0x17;
+  static const uint8_t kBitNumber[8] = {0, 1, 2, 2, 3, 3, 3, 3};
   if (size < 5) return 0;
   const uint32_t now = state->position;
   uint32_t mask = state->prevMask;
@@ -31,7 +32,7 @@ int32_t ConvertX86(X86Converter* state, bool encode, unsigned char* data, int32_
       for (uint32_t k = 0; k < distance; ++k) mask = (mask & 0x77) << 1;
     }
     b = data[i + 4];
-    if (IsNearTarget(b) && kAllowed[(mask >> 1) & 7] && (mask >> 1) < 0x10) {
+    if (IsNearTarget(b) && (kAllowed >> ((mask >> 1) & 7) & 1) && (mask >> 1) < 0x10) {
       uint32_t src = static_cast<uint32_t>(b) << 24 | static_cast<uint32_t>(data[i + 3]) << 16 |
                      static_cast<uint32_t>(data[i + 2]) << 8 | data[i + 1];
       uint32_t dest;

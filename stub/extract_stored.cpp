@@ -18,6 +18,10 @@ void OnWalkEntry(void* /*context*/, const EntryHeader& header) {
   PumpMessages();
 }
 
+// Here, not with the shared helpers: the compressed stub's names are UTF-8, and an import
+// stays in the image once any object names it, even when no code calls it.
+bool IsLeadByteAnsi(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
 void ReadOwn(int64_t pos, void* buffer, int32_t count) {
   if (!OwnSource.readAt(OwnSource.context, pos, buffer, count)) QuitOnPayloadFault(kFaultRead);
 }

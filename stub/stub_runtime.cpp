@@ -52,8 +52,6 @@ void StrClear(StubString* s) {
   if (s->text) s->text[0] = 0;
 }
 
-bool IsLeadByteAnsi(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
-
 // Volatile, so that this loop is not itself turned back into a call of memcpy.
 extern "C" void* StubCopyBytes(void* to, const void* from, size_t count) {
   volatile unsigned char* out = static_cast<volatile unsigned char*>(to);

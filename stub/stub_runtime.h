@@ -34,4 +34,3 @@ void* StubAlloc(SIZE_T size);
 // Upper-cases a to z only.
 inline wchar_t UpperAscii(wchar_t c) { return (c >= 'a' && c <= 'z') ? static_cast<wchar_t>(c - 32) : c; }
 
-bool IsLeadByteAnsi(unsigned char c);

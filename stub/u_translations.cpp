@@ -67,38 +67,34 @@ const char kWaitTexts[] = {
     /* 25 Hebrew     cp1255 */ "\360\340 \344\356\372\357\0"
 };
 
-struct PrimaryLanguageRow {
-  uint8_t primaryId;
-  uint8_t row;
-};
-
+// Each row's primary language id, for rows 1 to 25 in order; row 0 (English) is the default.
 // 0x1A is also the primary id of Serbian and Bosnian: they get the Croatian row.
-const PrimaryLanguageRow kPrimaryIds[] = {
-    {0x05, 1},  // Czech
-    {0x07, 2},  // German
-    {0x0A, 3},  // Spanish
-    {0x16, 4},  // Portuguese
-    {0x0C, 5},  // French
-    {0x10, 6},  // Italian
-    {0x13, 7},  // Dutch
-    {0x06, 8},  // Danish
-    {0x14, 9},  // Norwegian
-    {0x1D, 10},  // Swedish
-    {0x0B, 11},  // Finnish
-    {0x0F, 12},  // Icelandic
-    {0x1B, 13},  // Slovak
-    {0x15, 14},  // Polish
-    {0x0E, 15},  // Hungarian
-    {0x1A, 16},  // Croatian
-    {0x24, 17},  // Slovenian
-    {0x18, 18},  // Romanian
-    {0x02, 19},  // Bulgarian
-    {0x19, 20},  // Russian
-    {0x22, 21},  // Ukrainian
-    {0x08, 22},  // Greek
-    {0x2A, 23},  // Vietnamese
-    {0x1E, 24},  // Thai
-    {0x0D, 25},  // Hebrew
+const uint8_t kPrimaryIds[] = {
+    0x05,  //  1 Czech
+    0x07,  //  2 German
+    0x0A,  //  3 Spanish
+    0x16,  //  4 Portuguese
+    0x0C,  //  5 French
+    0x10,  //  6 Italian
+    0x13,  //  7 Dutch
+    0x06,  //  8 Danish
+    0x14,  //  9 Norwegian
+    0x1D,  // 10 Swedish
+    0x0B,  // 11 Finnish
+    0x0F,  // 12 Icelandic
+    0x1B,  // 13 Slovak
+    0x15,  // 14 Polish
+    0x0E,  // 15 Hungarian
+    0x1A,  // 16 Croatian
+    0x24,  // 17 Slovenian
+    0x18,  // 18 Romanian
+    0x02,  // 19 Bulgarian
+    0x19,  // 20 Russian
+    0x22,  // 21 Ukrainian
+    0x08,  // 22 Greek
+    0x2A,  // 23 Vietnamese
+    0x1E,  // 24 Thai
+    0x0D,  // 25 Hebrew
 };
 
 // The text after `row` zeros.
@@ -117,8 +113,8 @@ const char* WaitText(uint8_t row) { return RowText(kWaitTexts, row); }
 
 uint8_t LanguageRowFor(uint16_t langId) {
   const uint8_t primary = static_cast<uint8_t>(langId & 0xFF);
-  for (const PrimaryLanguageRow& r : kPrimaryIds) {
-    if (r.primaryId == primary) return r.row;
+  for (uint32_t i = 0; i < sizeof kPrimaryIds; ++i) {
+    if (kPrimaryIds[i] == primary) return static_cast<uint8_t>(i + 1);
   }
   return 0;
 }

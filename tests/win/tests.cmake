@@ -47,6 +47,8 @@ kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp 
 add_test(NAME win_packed_same_bytes
          COMMAND ${CMAKE_SOURCE_DIR}/tests/win/packed_same_bytes.sh $<TARGET_FILE:kesdra> ${CMAKE_BINARY_DIR}/../kesdra)
 set_tests_properties(win_packed_same_bytes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+add_test(NAME win_packed_names COMMAND ${CMAKE_SOURCE_DIR}/tests/win/packed_names_test.sh ${CMAKE_BINARY_DIR}/../kesdra)
+set_tests_properties(win_packed_names PROPERTIES TIMEOUT 600)
 
 include(tests/win/pe_tests.cmake)
 

@@ -3,6 +3,7 @@
 #include "ui_driver.h"
 #include "tests/common/produced_file.h"
 
+#include <cstdio>
 #include <fstream>
 
 namespace harness {
@@ -92,9 +93,17 @@ RunningProgram::~RunningProgram() {
 bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir) {
   STARTUPINFOA start = {};
   start.cb = sizeof start;
-  std::string line = commandLine;
-  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &start, &info_) != FALSE;
+  // Wine has been seen to refuse, rarely, to start a program just written; once more after a
+  // pause tells that apart from a program that cannot start, and the reason is printed.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::string line = commandLine;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       workDir.empty() ? nullptr : workDir.c_str(), &start, &info_))
+      return true;
+    std::printf("could not start %s: error %lu\n", commandLine.c_str(), GetLastError());
+    Sleep(500);
+  }
+  return false;
 }
 
 bool RunningProgram::Ended(DWORD waitMs) const {

@@ -117,7 +117,7 @@ void AddToCrc(uint32_t* crc, uint32_t value) {
 PayloadId DerivedPayloadId(const std::vector<SourceFile>& files, const std::string& launchKey) {
   uint32_t crc = 0;
   for (const SourceFile& file : files) {
-    AddToCrc(&crc, UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0);
+    AddToCrc(&crc, IsLaunchFile(file, launchKey) ? 1 : 0);
     AddToCrc(&crc, static_cast<uint32_t>(file.storedName.size()));
     crc = Crc32(crc, file.storedName.data(), static_cast<int32_t>(file.storedName.size()));
     AddToCrc(&crc, static_cast<uint32_t>(file.listed.size));
@@ -203,7 +203,7 @@ std::string RefusalToRun(const SourceTree& tree, const std::string& typed, const
                          const std::string& launchKey) {
   bool marked = false, data = false;
   for (const SourceFile& file : tree.files) {
-    marked = marked || UpperCaseAnsi(file.codePageName) == launchKey;
+    marked = marked || IsLaunchFile(file, launchKey);
     data = data || file.listed.size > 0;
   }
   if (!marked) return Format(kMsgExecutableNotPacked, typed + " (" + path + ")");

@@ -7,6 +7,10 @@
 #include "container/payload_reader.h"
 #include "shared/u_packed.h"
 
+bool IsLaunchFile(const SourceFile& file, const std::string& launchKey) {
+  return UpperCaseAnsi(file.codePageName) == launchKey;
+}
+
 std::vector<PayloadEntry> CollectEntries(const std::vector<SourceFile>& files, const std::string& launchKey,
                                          const FileIdentity& target, int64_t before) {
   std::vector<PayloadEntry> entries;
@@ -22,7 +26,7 @@ std::vector<PayloadEntry> CollectEntries(const std::vector<SourceFile>& files, c
     PayloadEntry entry;
     entry.file = &file;
     EntryHeader& h = entry.header;
-    h.IsLaunch = UpperCaseAnsi(file.codePageName) == launchKey ? 1 : 0;
+    h.IsLaunch = IsLaunchFile(file, launchKey) ? 1 : 0;
     h.NameLen = static_cast<int32_t>(file.storedName.size());
     h.Size = static_cast<int32_t>(size);
     h.Time = static_cast<int32_t>(file.listed.dosTime);

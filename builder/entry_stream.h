@@ -25,6 +25,10 @@ struct PayloadEntry {
   bool sumKnown = false;   // read before: the stored bytes must sum alike
 };
 
+// The one rule for the launch mark: the file's code-page name, upper-cased, is the key made
+// from the executable as typed.
+bool IsLaunchFile(const SourceFile& file, const std::string& launchKey);
+
 // The entries of `files`, less the target itself where it lies inside the source. The
 // payload holds `before` bytes ahead of the first entry; a file that would take it past the
 // 2 GiB limit is refused with a std::runtime_error.

@@ -42,19 +42,6 @@ struct PackedMemory {
   void (*release)(void* block);
 };
 
-// Receives the decoded entries. `begin` gets a header whose name has passed the stored
-// layout's name rules (version 3: UTF-8, IsSafeUtf8Name; before: the ANSI code page); `end` runs once the entry's checksum has matched. `copy` gets a
-// copy entry whose index and checksum have matched: the file repeats the data of entry
-// `sourceIndex` (counted over all entries, copies too), whose bytes sum to `dataSum`; the
-// sink writes the whole file and checks that sum against the bytes it copies.
-struct EntrySink {
-  void* context;
-  void (*begin)(void* context, const EntryHeader& header, const char* name);
-  void (*data)(void* context, const void* bytes, int32_t count);
-  void (*end)(void* context, const EntryHeader& header);
-  void (*copy)(void* context, const EntryHeader& header, const char* name, int32_t sourceIndex, uint32_t dataSum);
-};
-
 // Decodes the payload that CheckPackedPayload accepted and hands every entry to `sink`,
 // checking each header, name and checksum as it comes, and that the stream ends exactly at
 // its declared size with the end record. Uses CopyBuffer; `nameScratch` needs room for

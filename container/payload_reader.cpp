@@ -119,3 +119,28 @@ PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest i
   if (!ended) return kFaultNoEndRecord;
   return kFaultNone;
 }
+
+PayloadFault ReadStoredPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
+                               const EntrySink& sink) {
+  for (int32_t pos = start + kPayloadIdSize;;) {
+    EntryHeader header;
+    int32_t next = 0;
+    const PayloadFault fault = ReadEntry(src, pos, isLeadByte, &header, nameScratch, &next);
+    if (fault != kFaultNone || IsEndRecord(header)) return fault;
+    sink.begin(sink.context, header, nameScratch);
+    uint32_t sum = ByteSum(nameScratch, header.NameLen);
+    const int64_t data = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
+    for (int32_t done = 0; done < header.Size;) {
+      const int32_t n = header.Size - done < kCopyBufferSize ? header.Size - done : kCopyBufferSize;
+      if (!ReadWithin(src, data + done, CopyBuffer, n)) return kFaultRead;
+      sink.data(sink.context, CopyBuffer, n);
+      sum += ByteSum(CopyBuffer, n);
+      done += n;
+    }
+    unsigned char stored[kChecksumSize];
+    if (!ReadWithin(src, data + header.Size, stored, kChecksumSize)) return kFaultRead;
+    if (LoadLe32(stored) != sum) return kFaultChecksum;
+    sink.end(sink.context, header);
+    pos = next;
+  }
+}

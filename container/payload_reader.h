@@ -70,6 +70,27 @@ PayloadFault WalkPayload(const PayloadSource& src, int32_t start, LeadByteTest i
                          void (*onEntry)(void* context, const EntryHeader& header), void* context,
                          int32_t* totalSize);
 
+// Receives the entries of either kind of payload, in order. `begin` gets a header whose name
+// has passed the name rules (compressed version 3: UTF-8, IsSafeUtf8Name; else the ANSI code
+// page); `end` runs once the entry's checksum has matched. `copy` (compressed payloads only)
+// gets a copy entry whose index and checksum have matched: the file repeats the data of entry
+// `sourceIndex` (counted over all entries, copies too), whose bytes sum to `dataSum`; the
+// sink writes the whole file and checks that sum against the bytes it copies.
+struct EntrySink {
+  void* context;
+  void (*begin)(void* context, const EntryHeader& header, const char* name);
+  void (*data)(void* context, const void* bytes, int32_t count);
+  void (*end)(void* context, const EntryHeader& header);
+  void (*copy)(void* context, const EntryHeader& header, const char* name, int32_t sourceIndex, uint32_t dataSum);
+};
+
+// After WalkPayload has accepted the payload: reads each entry again and hands it to `sink`
+// through CopyBuffer. Headers and names are checked again, since the file may have changed
+// since the walk; a checksum that differs from the entry's bytes is kFaultChecksum, met
+// before `end` and after the entry's data went to the sink.
+PayloadFault ReadStoredPayload(const PayloadSource& src, int32_t start, LeadByteTest isLeadByte, char* nameScratch,
+                               const EntrySink& sink);
+
 // Reads a little-endian 32-bit value from stored bytes.
 inline uint32_t LoadLe32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |

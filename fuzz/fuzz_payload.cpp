@@ -39,14 +39,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t total = 0;
     const PayloadFault walked = WalkPayload(src, at, OddLeadByte, name.data(), nullptr, nullptr, &total);
     if (walked != kFaultNone && walked != kFaultNoData) continue;
-    for (int32_t pos = at + kPayloadIdSize; pos < src.size;) {
-      EntryHeader header;
-      int32_t next = 0;
-      if (ReadEntry(src, pos, OddLeadByte, &header, name.data(), &next) != kFaultNone || IsEndRecord(header)) break;
-      if (!IsSafeStoredName(name.data(), header.NameLen, OddLeadByte)) __builtin_trap();
-      if (next <= pos) __builtin_trap();  // the walk always moves forward
-      pos = next;
-    }
+    // The sink sees only safe names, and exactly Size bytes before an entry's end.
+    struct Seen {
+      int64_t left;
+    } seen{0};
+    const EntrySink sink = {
+        &seen,
+        [](void* c, const EntryHeader& h, const char* n) {
+          if (!IsSafeStoredName(n, h.NameLen, OddLeadByte)) __builtin_trap();
+          static_cast<Seen*>(c)->left = h.Size;
+        },
+        [](void* c, const void*, int32_t count) { static_cast<Seen*>(c)->left -= count; },
+        [](void* c, const EntryHeader&) {
+          if (static_cast<Seen*>(c)->left != 0) __builtin_trap();
+        },
+        nullptr};
+    ReadStoredPayload(src, at, OddLeadByte, name.data(), sink);
   }
   return 0;
 }

@@ -63,7 +63,7 @@ const wchar_t* EntryPath(const EntryHeader& header, const char* name) {
   return g_fullPath;
 }
 
-HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
+void BeginEntryFile(void*, const EntryHeader& header, const char* name) {
   EntryPath(header, name);
   if (header.IsLaunch != 0) {
     StrClear(&LaunchPath);
@@ -76,20 +76,19 @@ HANDLE BeginEntryFile(const EntryHeader& header, const char* name) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) QuitStub(g_fullPath, FailureCode(ERROR_CANNOT_MAKE));
   g_openFile = file;
-  return file;
 }
 
-void WriteEntryBytes(HANDLE file, const void* data, int32_t count) {
+void WriteEntryBytes(void*, const void* data, int32_t count) {
   DWORD written = 0;
-  if (!WriteFile(file, data, count, &written, nullptr) || written != static_cast<DWORD>(count))
+  if (!WriteFile(g_openFile, data, count, &written, nullptr) || written != static_cast<DWORD>(count))
     QuitStub(g_fullPath, FailureCode(ERROR_DISK_FULL));
   DoneSize += count;
   UpdateProgress();
   PumpMessages();
 }
 
-void EndEntryFile(HANDLE file, const EntryHeader& header) {
-  SetEntryTime(file, header.Time);
+void EndEntryFile(void*, const EntryHeader& header) {
+  SetEntryTime(g_openFile, header.Time);
   CloseOpenEntry();
   // After the close: a read-only, hidden or system attribute never stops the writing. A file
   // just created has the archive attribute alone already.

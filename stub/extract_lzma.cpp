@@ -17,8 +17,6 @@ char g_packedName[kMaxStoredNameLen];
 void* AllocateBlock(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void ReleaseBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
-HANDLE g_entryFile;  // open between BeginEntry and EndEntry only; zero-initialised, so no .data
-
 // Every entry's full path, each ended by a zero, and per entry where it starts (two units):
 // a copy entry reads its source there.
 StubString g_paths;
@@ -26,20 +24,12 @@ StubString g_listAt;
 // The decoder holds both halves of CopyBuffer while a copy entry is written.
 unsigned char g_copyBytes[65536];
 
-HANDLE BeginListedEntry(const EntryHeader& header, const char* name) {
+void BeginEntry(void*, const EntryHeader& header, const char* name) {
   const wchar_t at[2] = {static_cast<wchar_t>(g_paths.length), static_cast<wchar_t>(g_paths.length >> 16)};
   StrAppend(&g_listAt, at, 2);
-  HANDLE file = BeginEntryFile(header, name);
+  BeginEntryFile(nullptr, header, name);
   const wchar_t* path = EntryPath(header, name);
   StrAppend(&g_paths, path, StrLen(path) + 1);
-  return file;
-}
-
-void BeginEntry(void*, const EntryHeader& header, const char* name) { g_entryFile = BeginListedEntry(header, name); }
-void EntryData(void*, const void* bytes, int32_t count) { WriteEntryBytes(g_entryFile, bytes, count); }
-void EndEntry(void*, const EntryHeader& header) {
-  EndEntryFile(g_entryFile, header);
-  g_entryFile = INVALID_HANDLE_VALUE;
 }
 
 // Fills a copy entry's file from its source's file, written earlier in this run. Another
@@ -48,7 +38,7 @@ void CopyEntry(void*, const EntryHeader& header, const char* name, int32_t sourc
   const wchar_t* at = g_listAt.text + 2 * sourceIndex;
   EntryHeader copy = header;
   copy.IsLaunch = 0;  // a copy entry's 2 is no launch mark
-  HANDLE file = BeginListedEntry(copy, name);
+  BeginEntry(nullptr, copy, name);
   const wchar_t* sourcePath = g_paths.text + (at[0] | at[1] << 16);
   HANDLE source = CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -60,17 +50,17 @@ void CopyEntry(void*, const EntryHeader& header, const char* name, int32_t sourc
     const DWORD want = left < static_cast<int32_t>(sizeof g_copyBytes) ? left : sizeof g_copyBytes;
     if (!ReadFile(source, g_copyBytes, want, &got, nullptr)) QuitStub(sourcePath, FailureCode(ERROR_READ_FAULT));
     sum += ByteSum(g_copyBytes, static_cast<int32_t>(got));
-    WriteEntryBytes(file, g_copyBytes, static_cast<int32_t>(got));
+    WriteEntryBytes(nullptr, g_copyBytes, static_cast<int32_t>(got));
     left -= static_cast<int32_t>(got);
   }
   CloseHandle(source);
   if (left != 0 || sum != dataSum) QuitStub(sourcePath, ERROR_BAD_EXE_FORMAT);
-  EndEntryFile(file, header);
+  EndEntryFile(nullptr, header);
 }
 
 // At namespace scope: as locals, the 64-bit build copied them from a .data section.
 const PackedMemory kMemory = {AllocateBlock, ReleaseBlock};
-const EntrySink kSink = {nullptr, BeginEntry, EntryData, EndEntry, CopyEntry};
+const EntrySink kSink = {nullptr, BeginEntry, WriteEntryBytes, EndEntryFile, CopyEntry};
 
 }  // namespace
 

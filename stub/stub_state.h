@@ -47,12 +47,12 @@ void FindTempFolder();  // before the payload check: the cluster size counts int
 int64_t OnDisk(int32_t size);  // a file of `size` bytes in whole clusters
 void MakeExtractDir();
 void CheckFreeSpace();
-// One entry: its name converted and appended to ExtractDir, its folders made, its file
-// created new (and marked for launch) at Begin; its data written and counted for the
-// progress bar; its time and attributes set at End.
-HANDLE BeginEntryFile(const EntryHeader& header, const char* name);
-void WriteEntryBytes(HANDLE file, const void* data, int32_t count);
-void EndEntryFile(HANDLE file, const EntryHeader& header);
+// One entry, in the shape of an EntrySink (the context is unused): its name converted and
+// appended to ExtractDir, its folders made, its file created new (and marked for launch) at
+// Begin; its data written and counted for the progress bar; its time and attributes set at End.
+void BeginEntryFile(void* context, const EntryHeader& header, const char* name);
+void WriteEntryBytes(void* context, const void* data, int32_t count);
+void EndEntryFile(void* context, const EntryHeader& header);
 // Closes the entry that a failure interrupted, so that it can be removed.
 void CloseOpenEntry();
 // The full path of an entry already written (for a copy of its bytes); valid until the next

@@ -141,34 +141,12 @@ EntrySink SinkOf(EntryVisitor* visitor) {
           }};
 }
 
-// The stored payload through the compressed reader's sink: the walk checks every header and
-// name before the first entry is handed on (as the stub does before it writes); then each
-// entry's bytes go to the sink, and `end` follows only once its checksum has matched.
-PayloadFault ReadStoredEntries(const PayloadSource& src, int32_t start, char* name, const EntrySink& sink,
-                               const bool& stop) {
+// A stored payload is walked whole, every header and name checked, before its first entry
+// is handed on: as the stub checks it before it writes.
+PayloadFault ReadStored(const PayloadSource& src, int32_t start, char* name, const EntrySink& sink) {
   int32_t total = 0;
-  PayloadFault fault = WalkPayload(src, start, nullptr, name, nullptr, nullptr, &total);
-  for (int32_t pos = start + kPayloadIdSize; fault == kFaultNone && !stop;) {
-    EntryHeader header;
-    int32_t next = 0;
-    if ((fault = ReadEntry(src, pos, nullptr, &header, name, &next)) != kFaultNone || IsEndRecord(header)) break;
-    sink.begin(sink.context, header, name);
-    uint32_t sum = ByteSum(name, header.NameLen);
-    const int64_t data = static_cast<int64_t>(pos) + kEntryHeaderSize + header.NameLen;
-    for (int32_t done = 0; done < header.Size && !stop;) {
-      const int32_t n = std::min(header.Size - done, kCopyBufferSize);
-      if (!src.readAt(src.context, data + done, CopyBuffer, n)) return kFaultRead;
-      sink.data(sink.context, CopyBuffer, n);
-      sum += ByteSum(CopyBuffer, n);
-      done += n;
-    }
-    unsigned char stored[kChecksumSize];
-    if (!src.readAt(src.context, data + header.Size, stored, kChecksumSize)) return kFaultRead;
-    if (LoadLe32(stored) != sum) return kFaultChecksum;
-    sink.end(sink.context, header);
-    pos = next;
-  }
-  return fault;
+  const PayloadFault fault = WalkPayload(src, start, nullptr, name, nullptr, nullptr, &total);
+  return fault != kFaultNone ? fault : ReadStoredPayload(src, start, nullptr, name, sink);
 }
 
 // Runs `visitor` over the entries of either kind; a fault names the entry it was met in.
@@ -180,7 +158,7 @@ int VisitEntries(const std::string& path, const ProducedFile& file, EntryVisitor
   const EntrySink sink = SinkOf(visitor);
   const PayloadFault fault = file.packed()
                                  ? UnpackPayload(file.source(), file.layout(), nullptr, name.data(), memory, sink)
-                                 : ReadStoredEntries(file.source(), file.start(), name.data(), sink, visitor->failed);
+                                 : ReadStored(file.source(), file.start(), name.data(), sink);
   if (visitor->failed) return Fail(err, path, visitor->error);
   if (fault == kFaultChecksum) return Fail(err, path, std::string(FaultText(fault)) + " (" + visitor->current + ")");
   if (fault != kFaultNone) return Fail(err, path, FaultText(fault));

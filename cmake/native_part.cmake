@@ -28,6 +28,8 @@ if(KESDRA_WIN64 STREQUAL "AUTO")
 else()
   set(win64 ${KESDRA_WIN64})
 endif()
+# For scripts/test: a win-x86_64 folder left by an earlier configure is not this one's.
+set(KESDRA_WIN64_BUILT ${win64} CACHE INTERNAL "this configure made the 64-bit Windows build")
 
 include(cmake/libraries.cmake)
 # Built first: the cross builds run it on every Windows program they link.

@@ -18,6 +18,13 @@ inline uint32_t Le(const std::string& s, size_t at, int width) {
   return v;
 }
 
+// An entry's checksum: its name and data bytes added up, modulo 2^32.
+inline uint32_t SumOf(const std::string& bytes) {
+  uint32_t sum = 0;
+  for (unsigned char c : bytes) sum += c;
+  return sum;
+}
+
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
@@ -100,9 +107,7 @@ inline Payload Parse(const std::string& file, size_t start) {
     if (end > file.size()) break;
     e.name = file.substr(at + 17, nameLen);
     e.data = file.substr(at + 17 + nameLen, size);
-    uint32_t sum = 0;
-    for (unsigned char c : e.name + e.data) sum += c;
-    e.checksumMatches = Le(file, end - 4, 4) == sum;
+    e.checksumMatches = Le(file, end - 4, 4) == SumOf(e.name + e.data);
     p.entries.push_back(e);
     at = end;
   }

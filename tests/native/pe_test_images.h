@@ -20,12 +20,15 @@ namespace peimg {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Put16(Bytes& b, size_t at, uint32_t v) {
+// Little-endian fields into Bytes or a std::string, growing it where the field ends past it.
+template <class B>
+void Put16(B& b, size_t at, uint32_t v) {
   if (b.size() < at + 2) b.resize(at + 2);
-  b[at] = v & 0xFF;
-  b[at + 1] = (v >> 8) & 0xFF;
+  b[at] = static_cast<typename B::value_type>(v & 0xFF);
+  b[at + 1] = static_cast<typename B::value_type>((v >> 8) & 0xFF);
 }
-inline void Put32(Bytes& b, size_t at, uint32_t v) {
+template <class B>
+void Put32(B& b, size_t at, uint32_t v) {
   Put16(b, at, v & 0xFFFF);
   Put16(b, at + 2, v >> 16);
 }

@@ -7,10 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "builder/build_sfx.h"
 #include "tests/native/payload_test_files.h"
+#include "tools/inspect/inspect.h"
 
 // `stub` in front of every produced file, an existing target overwritten without a question,
 // no success box, command-line mode, and identifiers drawn from `seed`.
@@ -43,4 +46,15 @@ class TempTreeTest : public ::testing::Test {
   void Write(const std::string& rel, const std::string& data) { payload_test::WriteAll(src_ + "/" + rel, data); }
 
   std::string root_, src_;
+};
+
+// A TempTreeTest that runs kesdra-inspect in-process; out_ and err_ hold what it printed.
+class InspectTreeTest : public TempTreeTest {
+ protected:
+  int Inspect(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return RunInspect(args, out_, err_);
+  }
+  std::ostringstream out_, err_;
 };

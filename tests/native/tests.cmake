@@ -13,7 +13,7 @@ function(kesdra_add_native_test name)
 endfunction()
 
 kesdra_add_native_test(native_tests LIBS kesdra_builder SOURCES tests/native/u_shared_test.cpp
-  tests/native/paths_test.cpp tests/native/build_sfx_test.cpp tests/native/build_sfx_walk_test.cpp)
+  tests/native/paths_test.cpp tests/native/build_sfx_test.cpp)
 
 # The PE resource reader and writer, and the transfers built on them.
 kesdra_add_native_test(pe_tests LIBS kesdra_builder SOURCES tests/native/pe_reader_test.cpp tests/native/pe_writer_test.cpp

@@ -41,11 +41,9 @@ void ExpectSoundLayout(const Bytes& b, uint32_t fileAlign, uint32_t sectAlign) {
 }
 
 Bytes Rebuilt(const Bytes& original, const std::function<void(pe::ResourceTree&)>& change) {
-  pe::MemorySource source(original);
-  pe::PeImage image;
   pe::ResourceTree tree;
   std::string error;
-  EXPECT_TRUE(pe::ParsePeImage(source, &image, &error) && pe::ReadResourceTree(source, image, &tree, &error));
+  EXPECT_TRUE(ReadsTree(original, &tree, &error)) << error;
   change(tree);
   Bytes out;
   EXPECT_TRUE(pe::RebuildImage(original, tree, &out, &error)) << error;
@@ -109,10 +107,8 @@ TEST(ResourceWriterTest, NamedAndNumberedEntriesOfOneType) {
     t.Set(pe::ResourceName::Number(14), pe::ResourceName::Number(3), 0, Bytes{3});
     t.Set(pe::ResourceName::Number(14), pe::ResourceName::Text("BETA"), 0, Bytes{4});
   });
-  pe::MemorySource source(b);
-  pe::PeImage image;
   pe::ResourceTree tree;
-  ASSERT_TRUE(pe::ParsePeImage(source, &image, nullptr) && pe::ReadResourceTree(source, image, &tree, nullptr));
+  ASSERT_TRUE(ReadsTree(b, &tree));
   const auto& names = tree.FindType(pe::ResourceName::Number(14))->names;
   ASSERT_EQ(names.size(), 4u);
   // The loader searches each level by halves: texts ascending, then numbers ascending.

@@ -11,7 +11,6 @@
 #include "builder/build_sfx.h"
 #include "tests/native/all_resources.h"
 #include "tests/native/quiet_builds.h"
-#include "tests/native/wine_files.h"
 
 using namespace peimg;
 

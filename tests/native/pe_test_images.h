@@ -16,6 +16,11 @@
 
 #include "tests/common/produced_file.h"
 
+// Some tests read Wine's own programs as real-world input. Where Wine is not installed they
+// skip, naming the file, instead of failing for a reason that is not theirs.
+#define SKIP_WITHOUT_WINE_FILE(path) \
+  if (access(path, R_OK) != 0) GTEST_SKIP() << path << " is missing: Wine's programs are not installed"
+
 namespace peimg {
 
 using Bytes = std::vector<uint8_t>;

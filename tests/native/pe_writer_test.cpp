@@ -9,7 +9,6 @@
 #include "pe/pe_update.h"
 #include "tests/native/all_resources.h"
 #include "tests/native/pe_test_images.h"
-#include "tests/native/wine_files.h"
 
 using namespace peimg;
 

@@ -24,13 +24,13 @@ struct WalkResult {
 
 void CountEntry(void* context, const EntryHeader&) { ++*static_cast<int*>(context); }
 
-WalkResult Walk(const std::string& file, int32_t start = 0x400) {
-  MemorySource mem(file);
+WalkResult Walk(const MemorySource& mem) {
   std::vector<char> name(kMaxStoredNameLen);
   WalkResult r{kFaultNone, -1, 0};
-  r.fault = WalkPayload(mem.source(), start, nullptr, name.data(), CountEntry, &r.entries, &r.total);
+  r.fault = WalkPayload(mem.source(), 0x400, nullptr, name.data(), CountEntry, &r.entries, &r.total);
   return r;
 }
+WalkResult Walk(const std::string& file) { return Walk(MemorySource(file)); }
 
 TEST(LocatePayloadStart, TakesTheLargestEndOfSectionRawData) {
   EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x600, 0x600}, {0x100, 0x200}}, 0xC00)), 0xC00);
@@ -114,9 +114,7 @@ TEST(WalkPayload, TotalsSizesUpToTheEndRecord) {
 
 TEST(WalkPayload, ReadsNoDataBytes) {
   MemorySource mem(Produced({{"a", std::string(5000000, 'x')}, {"b", std::string(100, 'y')}}));
-  std::vector<char> name(kMaxStoredNameLen);
-  int32_t total = 0;
-  EXPECT_EQ(WalkPayload(mem.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultNone);
+  EXPECT_EQ(Walk(mem).fault, kFaultNone);
   EXPECT_EQ(mem.reads, 5);  // three headers and two names
 }
 
@@ -178,16 +176,15 @@ TEST(WalkPayload, SizesNearTheSigned32BitLimit) {
   ok.Place(0, TinyStub() + IdRecord());
   ok.Place(first, HeaderAndName(0, "a", big));
   ok.Place(second, HeaderAndName(0, "b", fits));
-  std::vector<char> name(kMaxStoredNameLen);
-  int32_t total = 0;
-  EXPECT_EQ(WalkPayload(ok.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultNone);
-  EXPECT_EQ(total, big + fits);
+  const WalkResult fitting = Walk(ok);
+  EXPECT_EQ(fitting.fault, kFaultNone);
+  EXPECT_EQ(fitting.total, big + fits);
   // One byte more in the second entry and its end passes 2^31 - 1.
   MemorySource over(second + 18 + fits + 1 + 4 + 17);
   over.Place(0, TinyStub() + IdRecord());
   over.Place(first, HeaderAndName(0, "a", big));
   over.Place(second, HeaderAndName(0, "b", fits + 18));
-  EXPECT_EQ(WalkPayload(over.source(), 0x400, nullptr, name.data(), nullptr, nullptr, &total), kFaultTooLarge);
+  EXPECT_EQ(Walk(over).fault, kFaultTooLarge);
 }
 
 TEST(IsSafeStoredName, AcceptsPlainRelativePaths) {

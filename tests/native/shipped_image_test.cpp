@@ -48,7 +48,7 @@ struct Image {
 // Well-formed XML by an independent parser, asking for no elevation, naming Vista to 11.
 void ExpectTrustedManifest(const std::string& manifest) {
   ASSERT_FALSE(manifest.empty()) << "no RT_MANIFEST 1";
-  const std::string path = ::testing::TempDir() + "kesdra_manifest_" + std::to_string(getpid()) + ".xml";
+  const std::string path = peimg::UniqueTempPath("manifest.xml");
   std::ofstream(path, std::ios::binary) << manifest;
   const int parsed = std::system(("python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])' " + path).c_str());
   std::remove(path.c_str());

@@ -9,7 +9,8 @@ function(kesdra_add_native_test name)
   if(T_DEFINES)
     target_compile_definitions(${name} PRIVATE ${T_DEFINES})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # A case that hangs (a build stuck on a FIFO, say) fails instead of holding up the run.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
 kesdra_add_native_test(native_tests LIBS kesdra_builder SOURCES tests/native/u_shared_test.cpp

@@ -74,13 +74,12 @@ struct Payload {
     for (const Entry& e : entries) names.push_back(e.name);
     return names;
   }
-  bool ChecksumsMatch() const {
+  // Ten identifier characters, every checksum right, and the end record last in the file.
+  bool Whole(size_t fileSize) const {
     for (const Entry& e : entries)
       if (!e.checksumMatches) return false;
-    return true;
+    return idCount == 10 && ended && end == fileSize;
   }
-  // Ten identifier characters, every checksum right, and the end record last in the file.
-  bool Whole(size_t fileSize) const { return idCount == 10 && ended && ChecksumsMatch() && end == fileSize; }
 };
 
 // Reads the payload that begins at `start`. A file cut short (a failed build) simply ends

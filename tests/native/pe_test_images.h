@@ -78,13 +78,10 @@ inline Bytes ResourceSection(const std::vector<Res>& list, uint32_t baseRva) {
   std::vector<size_t> typeAt, nameAt;
   for (Type& t : types) { typeAt.push_back(at); at += 16 + 8 * t.names.size(); }
   for (Type& t : types) for (Name& n : t.names) { nameAt.push_back(at); at += 16 + 8 * n.langs.size(); }
-  size_t stringsAt = at, dataEntriesAt = 0;
   std::vector<std::pair<const Id*, size_t>> strings;
   auto placeString = [&](const Id& id) { if (id.isText()) { strings.push_back({&id, at}); at += 2 + 2 * id.text.size(); } };
   for (Type& t : types) { placeString(t.id); for (Name& n : t.names) placeString(n.id); }
-  (void)stringsAt;
-  at = Align(at, 4);
-  dataEntriesAt = at;
+  const size_t dataEntriesAt = at = Align(at, 4);
   size_t leaves = 0;
   for (Type& t : types) for (Name& n : t.names) leaves += n.langs.size();
   at += 16 * leaves;

@@ -238,32 +238,11 @@ TEST(IsSafeStoredName, DeviceNamesAndTrailingDotsOrSpacesInBoundaryPairs) {
   EXPECT_TRUE(Safe("a\\b\\Lpt9x\\c.txt"));
 }
 
-TEST(IsStoredComponentAllowed, TheSeparatorIsRefusedInsideOneComponent) {
-  // The Linux listing checks one name at a time: a backslash there would split it in two.
-  EXPECT_FALSE(IsStoredComponentAllowed("a\\b", 3, nullptr));
-  EXPECT_TRUE(IsStoredComponentAllowed("a_b", 3, nullptr));
-  EXPECT_FALSE(IsStoredComponentAllowed("", 0, nullptr));
-}
-
 TEST(WalkPayload, RefusesEachUnsafeNameBeforeWritingAnything) {
   for (const char* name : {"..\\evil.exe", "C:\\evil.exe", "\\evil.exe", "a\\..\\..\\evil", "a/../b", "a:stream",
                            "COM1", "sub\\nul.txt", "...\\...\\x"}) {
     EXPECT_EQ(Walk(Produced({{"good.txt", "x"}, {name, "y", 1}})).fault, kFaultUnsafeName) << name;
   }
-}
-
-TEST(ReadEntry, GivesTheNextPositionAndTheName) {
-  const std::string file = Produced({{"dir\\f.txt", "12345", 1}});
-  MemorySource mem(file);
-  EntryHeader header;
-  std::vector<char> name(kMaxStoredNameLen);
-  int32_t next = 0;
-  ASSERT_EQ(ReadEntry(mem.source(), 0x400 + 11, nullptr, &header, name.data(), &next), kFaultNone);
-  EXPECT_EQ(std::string(name.data(), header.NameLen), "dir\\f.txt");
-  EXPECT_EQ(header.IsLaunch, 1);
-  EXPECT_EQ(next, 0x400 + 11 + 17 + 9 + 5 + 4);
-  ASSERT_EQ(ReadEntry(mem.source(), next, nullptr, &header, name.data(), &next), kFaultNone);
-  EXPECT_TRUE(IsEndRecord(header));
 }
 
 }  // namespace

@@ -170,21 +170,6 @@ TEST(ResourceReaderTest, DirectoryOrderNamedBeforeNumberedAndLanguages) {
       << "text names match without regard to letter case";
 }
 
-TEST(ResourceReaderTest, DefaultLanguageIsNeutralElseFirst) {
-  ImageShape s;
-  s.resources = {{3, 1, 1049, Bytes{1}}, {3, 1, 0, Bytes{2}}, {3, 2, 1049, Bytes{3}}, {3, 2, 1031, Bytes{4}}};
-  const Bytes b = Image(s);
-  pe::ResourceTree tree;
-  ASSERT_TRUE(ReadsTree(b, &tree));
-  pe::MemorySource source(b);
-  std::vector<uint8_t> bytes;
-  ASSERT_TRUE(pe::LoadLeaf(source, *tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(1)), &bytes));
-  EXPECT_EQ(bytes, Bytes{2});
-  ASSERT_TRUE(pe::LoadLeaf(source, *tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(2)), &bytes));
-  EXPECT_EQ(bytes, Bytes{3});
-  EXPECT_EQ(tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(9)), nullptr);
-}
-
 TEST(ResourceReaderTest, NoResourceDirectoryIsAnEmptyTree) {
   ImageShape s;
   s.withResources = false;

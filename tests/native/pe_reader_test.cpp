@@ -27,22 +27,6 @@ size_t RsrcRaw(const Bytes& b) {
   return 0;
 }
 
-TEST(PeImageTest, AcceptsPe32AndPe32Plus) {
-  for (bool pe64 : {false, true}) {
-    ImageShape s = StubLike();
-    s.pe64 = pe64;
-    const Bytes b = Image(s);
-    pe::MemorySource source(b);
-    pe::PeImage image;
-    std::string error;
-    ASSERT_TRUE(pe::ParsePeImage(source, &image, &error)) << error;
-    EXPECT_EQ(image.is64, pe64);
-    EXPECT_EQ(image.sections.size(), 2u);
-    EXPECT_EQ(image.EndOfSectionData(), b.size());
-    EXPECT_EQ(image.CheckSumOffset(), OptionalAt() + 64);
-  }
-}
-
 TEST(PeImageTest, RefusesWhatIsNotAPeImage) {
   const Bytes good = Image(StubLike());
   std::string error;
@@ -168,14 +152,6 @@ TEST(ResourceReaderTest, DirectoryOrderNamedBeforeNumberedAndLanguages) {
   EXPECT_EQ(tree.FindLeaf(pe::ResourceName::Number(16), pe::ResourceName::Number(1), 1033)->size, 60u);
   EXPECT_EQ(tree.FindLeaf(pe::ResourceName::Number(14), pe::ResourceName::Text("alpha"), 1033)->size, 1u)
       << "text names match without regard to letter case";
-}
-
-TEST(ResourceReaderTest, NoResourceDirectoryIsAnEmptyTree) {
-  ImageShape s;
-  s.withResources = false;
-  pe::ResourceTree tree;
-  ASSERT_TRUE(ReadsTree(Image(s), &tree));
-  EXPECT_TRUE(tree.types.empty());
 }
 
 TEST(ResourceReaderTest, DataBoundaries) {

@@ -130,6 +130,9 @@ TEST(WalkPayload, TheEndRecordIsKnownByItsIntegersAlone) {
   std::string timed = Produced({{"a", "x"}});
   timed[timed.size() - 17 + 9] = 1;  // a Time makes it a real entry with an empty name
   EXPECT_EQ(Walk(timed).fault, kFaultBadNameLen);
+  std::string attributed = Produced({{"a", "x"}});
+  attributed[attributed.size() - 17 + 13] = 0x20;  // so do attributes
+  EXPECT_EQ(Walk(attributed).fault, kFaultBadNameLen);
 }
 
 TEST(WalkPayload, AFileCutShortFailsBeforeAnythingIsWritten) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -34,14 +33,4 @@ TEST(ByteSum, WrapsModulo2To32) {
   std::vector<unsigned char> ff((1u << 24) + 1, 0xFF);
   const uint64_t exact = 255ull * ff.size();
   EXPECT_EQ(ByteSum(ff.data(), static_cast<int32_t>(ff.size())), static_cast<uint32_t>(exact));
-}
-
-TEST(EndRecord, IgnoresTheLaunchByte) {
-  EntryHeader h;
-  std::memset(&h, 0, sizeof h);
-  EXPECT_TRUE(IsEndRecord(h));
-  h.IsLaunch = 1;
-  EXPECT_TRUE(IsEndRecord(h));
-  h.Attr = 0x20;
-  EXPECT_FALSE(IsEndRecord(h));
 }

@@ -69,7 +69,8 @@ class BuildSfxTest : public TempTreeTest {
 
 }  // namespace
 
-// Names are stored as code page 1252, hidden and read-only files carry their attributes.
+// Names are stored as code page 1252, hidden and read-only files carry their attributes (the
+// identifier and the times are pinned by the tests of their own below).
 TEST_F(BuildSfxTest, WritesStubIdentifierEntriesAndEndRecord) {
   Write("setup.exe", "program");
   Write("docs/readme.txt", "hello");
@@ -79,20 +80,13 @@ TEST_F(BuildSfxTest, WritesStubIdentifierEntriesAndEndRecord) {
   Write("caf\xC3\xA9.txt", "c");
   chmod((src_ + "/ro").c_str(), 0444);
   ASSERT_EQ(Build("setup.exe"), BuildOutcome::Built);
-  const Payload p = ParseProduced(target_);
-  ASSERT_EQ(p.id.size(), 10u);
-  EXPECT_EQ(p.id.substr(0, 2), "00");
-  EXPECT_EQ(p.id.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-  auto m = p.ByName();
+  auto m = ParseProduced(target_).ByName();
   ASSERT_EQ(m.size(), 6u);
   EXPECT_EQ(m["setup.exe"].launch, 1);
   EXPECT_EQ(m["setup.exe"].data, "program");
   EXPECT_EQ(m["docs\\readme.txt"].launch, 0);
   EXPECT_EQ(m["docs\\readme.txt"].data, "hello");
   EXPECT_EQ(m["docs\\deep\\er\\note.txt"].data, "");
-  EXPECT_EQ(m["setup.exe"].attr & 0x20u, 0x20u);
-  EXPECT_EQ(m["setup.exe"].attr & 0x18u, 0u);
-  EXPECT_NE(m["setup.exe"].time, 0);
   EXPECT_EQ(m[".hidden"].attr, 0x22u);
   EXPECT_EQ(m["ro"].attr, 0x21u);
   EXPECT_EQ(m["caf\xE9.txt"].data, "c");

@@ -253,19 +253,6 @@ TEST_F(UpdateFileTest, ChangesApplyInCallOrder) {
   ExpectSoundLayout(ReadFile(path_), 0x200, 0x1000);
 }
 
-TEST_F(UpdateFileTest, ShrinkingCutsTheFile) {
-  ImageShape big = TwoResources();
-  big.resources.push_back({10, 1, 0, Bytes(0x5000, 3)});
-  WriteFile(path_, Image(big));
-  pe::ResourceUpdate update;
-  ASSERT_TRUE(update.Begin(path_, nullptr));
-  update.Update(pe::ResourceName::Number(10), pe::ResourceName::Number(1), 0, nullptr, 0);
-  ASSERT_TRUE(update.End(false, nullptr));
-  const Bytes after = ReadFile(path_);
-  EXPECT_LT(after.size(), Image(big).size());
-  ExpectSoundLayout(after, 0x200, 0x1000);
-}
-
 TEST_F(UpdateFileTest, BeginRefusesWhatIsNotAnImage) {
   WriteFile(path_, Bytes{'M', 'Z', 0, 0});
   pe::ResourceUpdate update;

@@ -222,7 +222,6 @@ class FaultyFileSystem : public FileSystem {
   std::string shortFile;   // reads from this file end early
   std::string unlistable;  // this folder cannot be listed
   std::string refused;     // opening this path is refused
-  int refusedCode = kErrAccessDenied;
   bool failRename = false;  // as a target that is in use refuses to be replaced
 
   bool ListDirectory(const std::string& dir, const std::function<void(const ListedEntry&)>& visit) override {
@@ -236,7 +235,7 @@ class FaultyFileSystem : public FileSystem {
   }
   int Remove(const std::string& path) override { return disk_.Remove(path); }
   int Open(const std::string& path, OpenMode mode, std::unique_ptr<File>* file) override {
-    if (path == refused) return refusedCode;
+    if (path == refused) return kErrAccessDenied;
     std::unique_ptr<File> real;
     if (const int err = disk_.Open(path, mode, &real)) return err;
     file->reset(new FaultyFile(std::move(real), *this));

@@ -26,18 +26,12 @@ inline void UseQuietBuilds(const void* stub, size_t size, uint32_t seed) {
   SeedRandom(seed);
 }
 
-// A fresh folder "/tmp/kesdra-<what>-XXXXXX" for one test's files; empty when none could be made.
-inline std::string FreshTempFolder(const std::string& what) {
-  std::string name = "/tmp/kesdra-" + what + "-XXXXXX";
-  return mkdtemp(&name[0]) ? name : std::string();
-}
-
 // One test's folder, with the tree to build in src/; removed afterwards, read-only parts too.
 class TempTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = FreshTempFolder("tree");
-    ASSERT_FALSE(root_.empty());
+    root_ = "/tmp/kesdra-tree-XXXXXX";
+    ASSERT_NE(mkdtemp(&root_[0]), nullptr);
     src_ = root_ + "/src";
     ASSERT_EQ(mkdir(src_.c_str(), 0755), 0);
   }

@@ -18,6 +18,13 @@ inline uint32_t Le(const std::string& s, size_t at, int width) {
   return v;
 }
 
+// An entry's checksum: its name and data bytes added up, modulo 2^32.
+inline uint32_t SumOf(const std::string& bytes) {
+  uint32_t sum = 0;
+  for (unsigned char c : bytes) sum += c;
+  return sum;
+}
+
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
@@ -67,13 +74,12 @@ struct Payload {
     for (const Entry& e : entries) names.push_back(e.name);
     return names;
   }
-  bool ChecksumsMatch() const {
+  // Ten identifier characters, every checksum right, and the end record last in the file.
+  bool Whole(size_t fileSize) const {
     for (const Entry& e : entries)
       if (!e.checksumMatches) return false;
-    return true;
+    return idCount == 10 && ended && end == fileSize;
   }
-  // Ten identifier characters, every checksum right, and the end record last in the file.
-  bool Whole(size_t fileSize) const { return idCount == 10 && ended && ChecksumsMatch() && end == fileSize; }
 };
 
 // Reads the payload that begins at `start`. A file cut short (a failed build) simply ends
@@ -100,9 +106,7 @@ inline Payload Parse(const std::string& file, size_t start) {
     if (end > file.size()) break;
     e.name = file.substr(at + 17, nameLen);
     e.data = file.substr(at + 17 + nameLen, size);
-    uint32_t sum = 0;
-    for (unsigned char c : e.name + e.data) sum += c;
-    e.checksumMatches = Le(file, end - 4, 4) == sum;
+    e.checksumMatches = Le(file, end - 4, 4) == SumOf(e.name + e.data);
     p.entries.push_back(e);
     at = end;
   }

@@ -51,12 +51,6 @@ done
 check "--version of both tools" \
   '"$kesdra" --version | grep -qx "kesdra [0-9.]*" && "$inspect" --version | grep -qx "kesdra-inspect [0-9.]*"'
 
-mkfifo "$tmp/src/pipe"
-timeout 20 "$kesdra" -o -c "$tmp/src" pipe "$tmp/fifo.exe" </dev/null 2>"$tmp/err"; rc=$?
-check "a FIFO as the program is refused by name, without hanging or writing" \
-  '[ $rc -eq 1 ] && grep -q "$tmp/src/pipe is a FIFO" "$tmp/err" && [ ! -e "$tmp/fifo.exe" ]'
-rm "$tmp/src/pipe"
-
 # Stopped half way, a build leaves the previous target and no temporary file.
 cp "$tmp/out/sfx.exe" "$tmp/good.exe"
 truncate -s 300M "$tmp/src/big.bin"

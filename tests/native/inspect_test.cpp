@@ -1,34 +1,23 @@
 // kesdra-inspect on files made by the Linux build pipeline and on damaged copies of them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "builder/build_sfx.h"
-#include "tests/native/payload_test_files.h"
 #include "tests/native/quiet_builds.h"
-#include "tools/inspect/inspect.h"
 
 using namespace payload_test;
 
 namespace {
 
-class InspectTest : public TempTreeTest {
+class InspectTest : public InspectTreeTest {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(TempTreeTest::SetUp());
+    ASSERT_NO_FATAL_FAILURE(InspectTreeTest::SetUp());
     stub_ = TinyStub();
     UseQuietBuilds(stub_.data(), stub_.size(), 777);
-  }
-
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunInspect(args, out_, err_);
   }
   // A tree built by the real pipeline.
   std::string BuildSample() {
@@ -46,32 +35,22 @@ class InspectTest : public TempTreeTest {
   }
 
   std::string stub_;
-  std::ostringstream out_, err_;
 };
 
-TEST_F(InspectTest, VerifyAcceptsWhatTheBuilderProduces) {
+TEST_F(InspectTest, ListVerifyAndExtractWhatTheBuilderProduces) {
   const std::string file = BuildSample();
-  EXPECT_EQ(Run({"verify", file}), kInspectOk) << err_.str();
+  EXPECT_EQ(Inspect({"verify", file}), kInspectOk) << err_.str();
   EXPECT_NE(out_.str().find("OK, 3 files, 70016 bytes"), std::string::npos) << out_.str();
-}
 
-TEST_F(InspectTest, ListShowsEveryEntryAndTheLaunchMark) {
-  const std::string file = BuildSample();
-  ASSERT_EQ(Run({"list", file}), kInspectOk) << err_.str();
+  ASSERT_EQ(Inspect({"list", file}), kInspectOk) << err_.str();
   const std::string listing = out_.str();
-  EXPECT_NE(listing.find("*         16 "), std::string::npos) << listing;
-  EXPECT_NE(listing.find(" setup.exe\n"), std::string::npos);
-  EXPECT_NE(listing.find("      70000 "), std::string::npos);
-  EXPECT_NE(listing.find(" docs\\readme.txt\n"), std::string::npos);
-  EXPECT_NE(listing.find(" docs\\empty.dat\n"), std::string::npos);
-  EXPECT_NE(listing.find("payload at 1024"), std::string::npos);
-}
+  for (const char* part : {"*         16 ", " setup.exe\n", "      70000 ", " docs\\readme.txt\n", " docs\\empty.dat\n",
+                           "payload at 1024"})
+    EXPECT_NE(listing.find(part), std::string::npos) << part << " missing from\n" << listing;
 
-TEST_F(InspectTest, ExtractRecreatesTheTree) {
-  const std::string file = BuildSample();
-  ASSERT_EQ(Run({"extract", file, root_ + "/out"}), kInspectOk) << err_.str();
-  EXPECT_EQ(ReadAll(root_ + "/out/setup.exe"), "MZ program bytes");
-  EXPECT_EQ(ReadAll(root_ + "/out/docs/readme.txt"), std::string(70000, 'r'));
+  ASSERT_EQ(Inspect({"extract", file, root_ + "/out"}), kInspectOk) << err_.str();
+  EXPECT_EQ(ReadBytes(root_ + "/out/setup.exe"), "MZ program bytes");
+  EXPECT_EQ(ReadBytes(root_ + "/out/docs/readme.txt"), std::string(70000, 'r'));
   struct stat st;
   ASSERT_EQ(stat((root_ + "/out/docs/empty.dat").c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 0);
@@ -82,32 +61,32 @@ TEST_F(InspectTest, ExtractRecreatesTheTree) {
 }
 
 TEST_F(InspectTest, VerifyNamesTheDamage) {
-  const std::string good = ReadAll(BuildSample());
+  const std::string good = ReadBytes(BuildSample());
   std::string flipped = good;
   flipped[good.size() - 17 - 4 - 1] ^= 0x01;  // the last data byte before the last checksum
-  EXPECT_EQ(Run({"verify", Damaged(flipped)}), kInspectFailed);
+  EXPECT_EQ(Inspect({"verify", Damaged(flipped)}), kInspectFailed);
   EXPECT_NE(err_.str().find("checksum"), std::string::npos) << err_.str();
 
-  EXPECT_EQ(Run({"verify", Damaged(good.substr(0, good.size() - 5))}), kInspectFailed);
+  EXPECT_EQ(Inspect({"verify", Damaged(good.substr(0, good.size() - 5))}), kInspectFailed);
   EXPECT_NE(err_.str().find("ends early"), std::string::npos) << err_.str();
 
   // A program without a payload, or with other bytes behind its image, was not made by Kesdra.
   for (const std::string& foreign : {stub_, stub_ + "Nullsoft installer data"}) {
-    EXPECT_EQ(Run({"verify", Damaged(foreign)}), kInspectFailed);
+    EXPECT_EQ(Inspect({"verify", Damaged(foreign)}), kInspectFailed);
     EXPECT_NE(err_.str().find(": not a self-extracting file made by Kesdra\n"), std::string::npos) << err_.str();
   }
 
-  EXPECT_EQ(Run({"verify", Damaged(stub_ + IdRecord() + EndRecord())}), kInspectFailed);
+  EXPECT_EQ(Inspect({"verify", Damaged(stub_ + IdRecord() + EndRecord())}), kInspectFailed);
   EXPECT_NE(err_.str().find("no file data"), std::string::npos) << err_.str();
 
-  EXPECT_EQ(Run({"verify", Damaged(Produced({{"a.txt", "data"}}))}), kInspectFailed);
+  EXPECT_EQ(Inspect({"verify", Damaged(Produced({{"a.txt", "data"}}))}), kInspectFailed);
   EXPECT_NE(err_.str().find("no entry is marked"), std::string::npos) << err_.str();
 }
 
 TEST_F(InspectTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
   for (const char* name : {"..\\escaped.txt", "a\\..\\..\\escaped.txt", "\\escaped.txt", "C:\\escaped.txt"}) {
     const std::string file = Damaged(Produced({{"first.txt", "1"}, {name, "2", 1}}));
-    EXPECT_EQ(Run({"extract", file, root_ + "/x/y"}), kInspectFailed) << name;
+    EXPECT_EQ(Inspect({"extract", file, root_ + "/x/y"}), kInspectFailed) << name;
     EXPECT_NE(err_.str().find("not a plain relative path"), std::string::npos) << err_.str();
     struct stat st;
     EXPECT_NE(stat((root_ + "/x/y/first.txt").c_str(), &st), 0) << name;
@@ -118,10 +97,10 @@ TEST_F(InspectTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
 TEST_F(InspectTest, ExtractStopsAtACorruptEntry) {
   std::string file = Produced({{"first.txt", "11111"}, {"second.txt", "22222", 1}});
   file[file.size() - 17 - 4 - 1] = 'X';
-  EXPECT_EQ(Run({"extract", Damaged(file), root_ + "/out"}), kInspectFailed);
+  EXPECT_EQ(Inspect({"extract", Damaged(file), root_ + "/out"}), kInspectFailed);
   EXPECT_NE(err_.str().find("checksum"), std::string::npos);
   EXPECT_NE(err_.str().find("second.txt"), std::string::npos);
-  EXPECT_EQ(ReadAll(root_ + "/out/first.txt"), "11111");
+  EXPECT_EQ(ReadBytes(root_ + "/out/first.txt"), "11111");
 }
 
 // Names come out as UTF-8, and no link already in the destination is written through: not
@@ -129,34 +108,32 @@ TEST_F(InspectTest, ExtractStopsAtACorruptEntry) {
 // written outside the folder.
 TEST_F(InspectTest, ExtractWritesUtf8NamesAndNeverThroughALink) {
   const std::string file = Damaged(Produced({{"caf\xE9.txt", "c", 1}, {"sub\\f.txt", "f"}}));
-  ASSERT_EQ(Run({"list", file}), kInspectOk);
+  ASSERT_EQ(Inspect({"list", file}), kInspectOk);
   EXPECT_NE(out_.str().find(", 2 files, 2 bytes, not signed\n"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find(" caf\xC3\xA9.txt\n"), std::string::npos) << out_.str();
-  ASSERT_EQ(Run({"extract", file, root_ + "/x"}), kInspectOk) << err_.str();
-  EXPECT_EQ(ReadAll(root_ + "/x/caf\xC3\xA9.txt"), "c");
+  ASSERT_EQ(Inspect({"extract", file, root_ + "/x"}), kInspectOk) << err_.str();
+  EXPECT_EQ(ReadBytes(root_ + "/x/caf\xC3\xA9.txt"), "c");
 
   std::system(("mkdir -p " + root_ + "/outside " + root_ + "/x2 " + root_ + "/x3 && ln -s ../outside " + root_ +
                "/x2/sub && ln -s ../outside/f.txt " + root_ + "/x3/caf\xC3\xA9.txt")
                   .c_str());
-  EXPECT_EQ(Run({"extract", file, root_ + "/x2"}), kInspectFailed);
+  EXPECT_EQ(Inspect({"extract", file, root_ + "/x2"}), kInspectFailed);
   EXPECT_NE(err_.str().find(root_ + "/x2/sub: is a link"), std::string::npos) << err_.str();
-  EXPECT_EQ(Run({"extract", file, root_ + "/x3"}), kInspectFailed);
+  EXPECT_EQ(Inspect({"extract", file, root_ + "/x3"}), kInspectFailed);
   EXPECT_NE(err_.str().find(root_ + "/x3/caf\xC3\xA9.txt: is a link"), std::string::npos) << err_.str();
   struct stat st;
   EXPECT_NE(stat((root_ + "/outside/f.txt").c_str(), &st), 0) << "nothing was written outside";
-  EXPECT_EQ(Run({"verify", Damaged(Produced({{"one.txt", "1", 1}}))}), kInspectOk);
+  EXPECT_EQ(Inspect({"verify", Damaged(Produced({{"one.txt", "1", 1}}))}), kInspectOk);
   EXPECT_NE(out_.str().find("OK, 1 file, 1 bytes"), std::string::npos) << out_.str();
 }
 
 TEST_F(InspectTest, UsageAndMissingFiles) {
-  EXPECT_EQ(Run({}), kInspectUsage);
-  EXPECT_EQ(Run({"frobnicate", "x"}), kInspectUsage);
-  EXPECT_EQ(Run({"list", "a", "b"}), kInspectUsage);
-  EXPECT_EQ(Run({"--version"}), kInspectOk);
-  EXPECT_EQ(out_.str().rfind("kesdra-inspect ", 0), 0u) << out_.str();
-  EXPECT_EQ(Run({"-?"}), kInspectOk);
+  EXPECT_EQ(Inspect({}), kInspectUsage);
+  EXPECT_EQ(Inspect({"frobnicate", "x"}), kInspectUsage);
+  EXPECT_EQ(Inspect({"list", "a", "b"}), kInspectUsage);
+  EXPECT_EQ(Inspect({"-?"}), kInspectOk);
   EXPECT_NE(out_.str().find("Exit status"), std::string::npos);
-  EXPECT_EQ(Run({"verify", root_ + "/missing.exe"}), kInspectFailed);
+  EXPECT_EQ(Inspect({"verify", root_ + "/missing.exe"}), kInspectFailed);
   EXPECT_NE(err_.str().find(root_ + "/missing.exe: "), std::string::npos);
 }
 

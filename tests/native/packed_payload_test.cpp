@@ -4,10 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "builder/build_sfx.h"
@@ -16,9 +14,7 @@
 #include "container/packed_reader.h"
 #include "shared/u_packed.h"
 #include "shared/u_x86.h"
-#include "tests/native/payload_test_files.h"
 #include "tests/native/quiet_builds.h"
-#include "tools/inspect/inspect.h"
 
 using namespace payload_test;
 
@@ -29,17 +25,6 @@ std::string RandomBytes(size_t n, unsigned seed) {
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(gen());
   return s;
-}
-
-bool ReadString(void* context, int64_t pos, void* buffer, int32_t count) {
-  const std::string* s = static_cast<const std::string*>(context);
-  if (pos < 0 || count < 0 || static_cast<size_t>(pos) + count > s->size()) return false;
-  std::memcpy(buffer, s->data() + pos, count);
-  return true;
-}
-
-PayloadSource SourceOf(const std::string& bytes) {
-  return {const_cast<std::string*>(&bytes), ReadString, static_cast<int64_t>(bytes.size())};
 }
 
 // What a reader saw: every entry whole, in order.
@@ -54,7 +39,8 @@ struct Decoded {
 
 Decoded Decode(const std::string& bytes, int32_t start) {
   Decoded d;
-  const PayloadSource src = SourceOf(bytes);
+  const MemorySource mem(bytes);
+  const PayloadSource& src = mem.source();
   d.checked = CheckPackedPayload(src, start, &d.layout, nullptr);
   if (d.checked != kFaultNone) return d;
   static std::vector<char> name(kMaxStoredNameLen);
@@ -102,23 +88,14 @@ void Reseal(std::string* bytes, int32_t start) {
   const uint32_t crc = static_cast<uint8_t>(p[8]) == kPackedVersion
                            ? Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4)
                            : Crc32(0, p, n);
-  PutLe32(*bytes, bytes->size() - 4, crc);
-}
-
-uint32_t SumOf(const std::string& bytes) {
-  uint32_t sum = 0;
-  for (unsigned char c : bytes) sum += c;
-  return sum;
+  Put32(*bytes, bytes->size() - 4, crc);
 }
 
 // A copy entry of a file of `size` bytes whose data sum to `dataSum`, repeating entry `index`.
 std::string CopyEntryBytes(const std::string& name, int32_t size, uint32_t index, uint32_t dataSum) {
-  std::string s(1, static_cast<char>(kCopyEntry));
-  for (uint32_t v : {static_cast<uint32_t>(name.size()), static_cast<uint32_t>(size), 0x5A213C61u, 0x20u})
-    AppendLe32(s, v);
-  s += name;
+  std::string s = HeaderAndName(kCopyEntry, name, static_cast<uint32_t>(size));
   AppendLe32(s, index);
-  AppendLe32(s, SumOf(name) + dataSum);
+  AppendLe32(s, produced::SumOf(name) + dataSum);
   return s;
 }
 
@@ -128,27 +105,33 @@ std::string HandMadePayload(const std::string& stub, const std::string& entries,
                             uint8_t version = kChunkedVersion) {
   std::string bytes = stub + IdRecord();
   std::string header(kPackedHeaderSize, '\0');
-  PutLe32(header, 1, static_cast<uint32_t>(kPackedMarker));
+  Put32(header, 1, static_cast<uint32_t>(kPackedMarker));
   header.replace(5, 3, "KZP");
   header[8] = static_cast<char>(version);
   header[9] = 93;  // lc 3, lp 0, pb 2
-  PutLe32(header, 10, 1 << 16);
+  Put32(header, 10, 1 << 16);
   std::string chunk(kChunkHeaderSize, '\0');
   chunk[0] = kChunkStored;
-  PutLe32(chunk, 1, static_cast<uint32_t>(entries.size()));
+  Put32(chunk, 1, static_cast<uint32_t>(entries.size()));
   std::string trailer(kPackedTrailerSize, '\0');
-  PutLe32(trailer, 0, static_cast<uint32_t>(entries.size()));
-  PutLe32(trailer, 4, static_cast<uint32_t>(dataSize));
+  Put32(trailer, 0, static_cast<uint32_t>(entries.size()));
+  Put32(trailer, 4, static_cast<uint32_t>(dataSize));
   bytes += header + chunk + entries + trailer;
   const int32_t start = static_cast<int32_t>(stub.size());
   Reseal(&bytes, start);
   return bytes;
 }
 
-class PackedTest : public TempTreeTest {
+std::string Repeated(const std::string& piece, size_t times) {
+  std::string s;
+  for (size_t i = 0; i < times; ++i) s += piece;
+  return s;
+}
+
+class PackedTest : public InspectTreeTest {
  protected:
   void SetUp() override {
-    TempTreeTest::SetUp();
+    InspectTreeTest::SetUp();
     stub_ = TinyStub();
     UseQuietBuilds(plainStub_.data(), plainStub_.size(), 99);
     PackedStubImage.data = stub_.data();
@@ -157,34 +140,23 @@ class PackedTest : public TempTreeTest {
   }
   void TearDown() override {
     CompressPayload = false;
-    TempTreeTest::TearDown();
+    InspectTreeTest::TearDown();
   }
 
   // A mixed tree: compressible and incompressible data, empty files, 1 MiB + 1, nesting.
   std::string BuildMixed() {
-    WriteAll(root_ + "/src/setup.exe", "MZ program bytes");
-    WriteAll(root_ + "/src/docs/readme.txt", Repeated("the same line of text, again and again\n", 30000));
-    WriteAll(root_ + "/src/docs/empty.dat", "");
-    WriteAll(root_ + "/src/media/noise.cab", RandomBytes(1500000, 1));
-    WriteAll(root_ + "/src/a/b/c/edge.bin", Repeated("\x01\x02", (1 << 20) / 2) + "z");
+    Write("setup.exe", "MZ program bytes");
+    Write("docs/readme.txt", Repeated("the same line of text, again and again\n", 30000));
+    Write("docs/empty.dat", "");
+    Write("media/noise.cab", RandomBytes(1500000, 1));
+    Write("a/b/c/edge.bin", Repeated("\x01\x02", (1 << 20) / 2) + "z");
     const std::string target = root_ + "/mixed.exe";
-    EXPECT_EQ(BuildSfx(root_ + "/src", "setup.exe", target), BuildOutcome::Built);
-    return ReadAll(target);
-  }
-  static std::string Repeated(const std::string& piece, size_t times) {
-    std::string s;
-    for (size_t i = 0; i < times; ++i) s += piece;
-    return s;
+    EXPECT_EQ(BuildSfx(src_, "setup.exe", target), BuildOutcome::Built);
+    return ReadBytes(target);
   }
   int32_t Start() const { return static_cast<int32_t>(stub_.size()); }
-  int Inspect(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunInspect(args, out_, err_);
-  }
 
   std::string stub_, plainStub_ = "MZ-plain-stub-not-used-with-z";
-  std::ostringstream out_, err_;
 };
 
 TEST_F(PackedTest, MixedTreeRoundTripsAndOnlyIncompressibleDataIsStored) {
@@ -195,10 +167,10 @@ TEST_F(PackedTest, MixedTreeRoundTripsAndOnlyIncompressibleDataIsStored) {
   ASSERT_EQ(d.unpacked, kFaultNone);
   EXPECT_EQ(d.begun, 5);
   EXPECT_EQ(d.files.at("setup.exe"), "MZ program bytes");
-  EXPECT_EQ(d.files.at("docs\\readme.txt"), ReadAll(root_ + "/src/docs/readme.txt"));
+  EXPECT_EQ(d.files.at("docs\\readme.txt"), ReadBytes(root_ + "/src/docs/readme.txt"));
   EXPECT_EQ(d.files.at("docs\\empty.dat"), "");
   EXPECT_EQ(d.files.at("media\\noise.cab"), RandomBytes(1500000, 1));
-  EXPECT_EQ(d.files.at("a\\b\\c\\edge.bin"), ReadAll(root_ + "/src/a/b/c/edge.bin"));
+  EXPECT_EQ(d.files.at("a\\b\\c\\edge.bin"), ReadBytes(root_ + "/src/a/b/c/edge.bin"));
   // The noise went into a stored stream, everything else through LZMA, which shrank it.
   const int32_t noiseEntry = kEntryHeaderSize + 15 + 1500000 + kChecksumSize;
   EXPECT_EQ(d.layout.storedBytes, noiseEntry);
@@ -207,7 +179,8 @@ TEST_F(PackedTest, MixedTreeRoundTripsAndOnlyIncompressibleDataIsStored) {
 
 TEST_F(PackedTest, StoredReadersRefuseACompressedPayloadAtItsFirstRecord) {
   const std::string bytes = BuildMixed();
-  const PayloadSource src = SourceOf(bytes);
+  const MemorySource mem(bytes);
+  const PayloadSource& src = mem.source();
   std::vector<char> name(kMaxStoredNameLen);
   int32_t total = 0;
   EXPECT_EQ(WalkPayload(src, Start(), nullptr, name.data(), nullptr, nullptr, &total), kFaultBadNameLen);
@@ -216,11 +189,11 @@ TEST_F(PackedTest, StoredReadersRefuseACompressedPayloadAtItsFirstRecord) {
   CompressPayload = false;
   StubImage.data = stub_.data();
   StubImage.size = stub_.size();
-  ASSERT_EQ(BuildSfx(root_ + "/src", "setup.exe", root_ + "/plain.exe"), BuildOutcome::Built);
-  const std::string plain = ReadAll(root_ + "/plain.exe");
+  ASSERT_EQ(BuildSfx(src_, "setup.exe", root_ + "/plain.exe"), BuildOutcome::Built);
+  const std::string plain = ReadBytes(root_ + "/plain.exe");
   PackedLayout layout;
-  EXPECT_FALSE(HasPackedMarker(SourceOf(plain), Start()));
-  EXPECT_EQ(CheckPackedPayload(SourceOf(plain), Start(), &layout, nullptr), kFaultNoPayload);
+  EXPECT_FALSE(HasPackedMarker(MemorySource(plain).source(), Start()));
+  EXPECT_EQ(CheckPackedPayload(MemorySource(plain).source(), Start(), &layout, nullptr), kFaultNoPayload);
 }
 
 TEST_F(PackedTest, DamageIsFoundBeforeDecodingAnything) {
@@ -273,7 +246,7 @@ TEST_F(PackedTest, ConsistentButWrongSizesAndPropertiesAreRefused) {
       if (at == last + 2) {
         hostile[at] = static_cast<char>(hostile[at] + delta);
       } else {
-        PutLe32(hostile, at, LoadLe32(reinterpret_cast<const unsigned char*>(hostile.data() + at)) + delta);
+        Put32(hostile, at, LoadLe32(reinterpret_cast<const unsigned char*>(hostile.data() + at)) + delta);
       }
     }
     Reseal(&hostile, Start());
@@ -300,7 +273,7 @@ TEST_F(PackedTest, HostileNamesInTheDecodedStreamAreNeverHandedOn) {
 
 TEST_F(PackedTest, CopyEntriesMustRepeatAnEarlierOrdinaryEntryOfTheSameSize) {
   const std::string first = EntryBytes({"a.txt", "abcdef", 1}) + EntryBytes({"b.txt", "xyz"});
-  const uint32_t abc = SumOf("abcdef");
+  const uint32_t abc = produced::SumOf("abcdef");
   struct Case {
     const char* what;
     std::string copy;
@@ -313,7 +286,7 @@ TEST_F(PackedTest, CopyEntriesMustRepeatAnEarlierOrdinaryEntryOfTheSameSize) {
       {"a copy in version 1", CopyEntryBytes("c.txt", 6, 0, abc), 1, kFaultPackedDamaged},
       {"its own index", CopyEntryBytes("c.txt", 6, 2, abc), 2, kFaultPackedDamaged},
       {"out of range", CopyEntryBytes("c.txt", 6, 0x80000000u, abc), 2, kFaultPackedDamaged},
-      {"another size", CopyEntryBytes("c.txt", 3, 0, SumOf("xyz")), 2, kFaultPackedDamaged, 3},
+      {"another size", CopyEntryBytes("c.txt", 3, 0, produced::SumOf("xyz")), 2, kFaultPackedDamaged, 3},
       {"a checksum of other data", CopyEntryBytes("c.txt", 6, 0, abc + 1), 2, kFaultChecksum},
       {"a copy of a copy", CopyEntryBytes("c.txt", 6, 0, abc) + CopyEntryBytes("d.txt", 6, 2, abc), 2,
        kFaultPackedDamaged, 12},
@@ -332,14 +305,14 @@ TEST_F(PackedTest, CopyEntriesMustRepeatAnEarlierOrdinaryEntryOfTheSameSize) {
 TEST_F(PackedTest, IdenticalFilesAreStoredOnceAndComeBackWhole) {
   // Noise is stored uncompressed, so each copy not made costs its full size.
   const std::string noise = RandomBytes(100000, 3), small = Repeated("tiny", 100);
-  WriteAll(root_ + "/src/setup.exe", noise);
-  for (const char* dir : {"/src/x/", "/src/y/"}) {
-    WriteAll(root_ + dir + "noise.bin", noise);
-    WriteAll(root_ + dir + "small.txt", small);
+  Write("setup.exe", noise);
+  for (const std::string dir : {"x/", "y/"}) {
+    Write(dir + "noise.bin", noise);
+    Write(dir + "small.txt", small);
   }
-  WriteAll(root_ + "/src/z/other.bin", noise.substr(0, 99999) + "!");
-  ASSERT_EQ(BuildSfx(root_ + "/src", "setup.exe", root_ + "/dup.exe"), BuildOutcome::Built);
-  const std::string bytes = ReadAll(root_ + "/dup.exe");
+  Write("z/other.bin", noise.substr(0, 99999) + "!");
+  ASSERT_EQ(BuildSfx(src_, "setup.exe", root_ + "/dup.exe"), BuildOutcome::Built);
+  const std::string bytes = ReadBytes(root_ + "/dup.exe");
   const Decoded d = Decode(bytes, Start());
   ASSERT_EQ(d.unpacked, kFaultNone);
   EXPECT_EQ(d.copies, 1) << "one noise.bin repeats the other; the launch file, small and changed files never";
@@ -348,7 +321,7 @@ TEST_F(PackedTest, IdenticalFilesAreStoredOnceAndComeBackWhole) {
   EXPECT_LT(bytes.size(), 3 * 100000u + 2000u) << "three noise files stored, not four";
   const std::string out = root_ + "/out";
   ASSERT_EQ(Inspect({"extract", root_ + "/dup.exe", out}), kInspectOk) << err_.str();
-  EXPECT_EQ(ReadAll(out + "/y/noise.bin"), noise);
+  EXPECT_EQ(ReadBytes(out + "/y/noise.bin"), noise);
   EXPECT_EQ(Inspect({"list", root_ + "/dup.exe"}), kInspectOk) << err_.str();
   EXPECT_NE(out_.str().find("=     100000"), std::string::npos) << out_.str();
   EXPECT_EQ(Inspect({"verify", root_ + "/dup.exe"}), kInspectOk) << err_.str();
@@ -377,7 +350,7 @@ TEST_F(PackedTest, InspectListsVerifiesAndExtractsBothKinds) {
   EXPECT_EQ(Inspect({"extract", packed, root_ + "/out"}), kInspectOk) << err_.str();
   EXPECT_EQ(std::system(("diff -r " + root_ + "/src " + root_ + "/out").c_str()), 0);
 
-  std::string damaged = ReadAll(packed);
+  std::string damaged = ReadBytes(packed);
   damaged[damaged.size() / 3] ^= 1;
   WriteAll(root_ + "/damaged.exe", damaged);
   EXPECT_EQ(Inspect({"extract", root_ + "/damaged.exe", root_ + "/out2"}), kInspectFailed);
@@ -389,7 +362,7 @@ TEST_F(PackedTest, InspectListsVerifiesAndExtractsBothKinds) {
 // over the image to a few functions, as compilers lay them out.
 std::string CodeImage(uint16_t machine, size_t size, unsigned seed) {
   std::string s = MinimalPe({{0x200, 0x200}}, 0x1000);
-  PutLe16(s, 0x80 + 4, machine);  // MinimalPe's PE header stands at 0x80
+  Put16(s, 0x80 + 4, machine);  // MinimalPe's PE header stands at 0x80
   std::mt19937 gen(seed);
   while (s.size() < size) {
     const uint32_t target = 0x1000 + (gen() % 24) * 0x40;
@@ -412,9 +385,9 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
       {"😀 smile.txt", "emoji"},
       {"media/noise.cab", RandomBytes(200000, 9)},
   };
-  for (const auto& [name, bytes] : tree) WriteAll(root_ + "/src/" + name, bytes);
+  for (const auto& [name, bytes] : tree) Write(name, bytes);
   BuildHost quiet;
-  const SourceTree listed = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
+  const SourceTree listed = ListSourceTree(NativeFileSystem(), src_ + "/", 0, quiet, true);
   ASSERT_EQ(listed.refusal, "");
   std::string packed[2];
   for (int threads : {1, 2}) {
@@ -429,7 +402,7 @@ TEST_F(PackedTest, ProgramsNamesAndCopiesComeBackAlikeFromOneOrTwoThreads) {
     WritePackedPayload(*file, NativeFileSystem(), listed.files, "SETUP.EXE", id, quiet,
                        [](const void*, int32_t, int64_t) {}, settings);
     file->CloseOrThrow();
-    packed[threads - 1] = ReadAll(target);
+    packed[threads - 1] = ReadBytes(target);
   }
   EXPECT_TRUE(packed[0] == packed[1]) << "the bytes do not depend on the thread count";
   const Decoded d = Decode(packed[0], Start());
@@ -450,11 +423,11 @@ TEST_F(PackedTest, NamesWindowsCannotCreateAreRefusedInUtf8Too) {
     EXPECT_FALSE(IsSafeUtf8Name(bad, static_cast<int32_t>(strlen(bad)))) << bad;
   for (const char* good : {"caf\xC3\xA9.txt", "\xF0\x9F\x98\x80", "COM\xC2\xB9x.txt", "d\\\xD1\x84.txt"})
     EXPECT_TRUE(IsSafeUtf8Name(good, static_cast<int32_t>(strlen(good)))) << good;
-  WriteAll(root_ + "/src/setup.exe", "x");
-  WriteAll(root_ + "/src/\xC3\x89t\xC3\xA9.txt", "1");  // Été and ÉTÉ: one folder holds one of them
-  WriteAll(root_ + "/src/\xC3\x89T\xC3\x89.txt", "2");
+  Write("setup.exe", "x");
+  Write("\xC3\x89t\xC3\xA9.txt", "1");  // Été and ÉTÉ: one folder holds one of them
+  Write("\xC3\x89T\xC3\x89.txt", "2");
   BuildHost quiet;
-  const SourceTree twins = ListSourceTree(NativeFileSystem(), root_ + "/src/", 0, quiet, true);
+  const SourceTree twins = ListSourceTree(NativeFileSystem(), src_ + "/", 0, quiet, true);
   EXPECT_NE(twins.refusal.find("differ only in letter case"), std::string::npos) << twins.refusal;
   // A launched program whose name is not plain ASCII is still the one marked.
   WriteAll(root_ + "/run/caf\xC3\xA9.exe", "MZ");
@@ -481,7 +454,7 @@ TEST_F(X86ConverterTest, MatchesPythonsFilterAndRoundTripsInAnyPieces) {
                            "','wb').write(lzma.decompress(c,format=lzma.FORMAT_RAW,filters=[{'id':lzma.FILTER_LZMA1}]))"
                            "\"").c_str()),
               0);
-    const std::string expected = ReadAll(out);
+    const std::string expected = ReadBytes(out);
     if (input.size() == code.size()) {
       ASSERT_NE(expected, input) << "the calls were converted";
       EXPECT_EQ(expected.substr(expected.size() - 4), input.substr(input.size() - 4));

@@ -8,29 +8,33 @@
 #include "platform/fs.h"
 #include "platform/paths.h"
 
-// Blanks and controls trimmed at both ends, exactly one trailing delimiter, and a directory
-// part that keeps only a root's delimiter.
-TEST(Paths, PosixRulesTrimDelimitAndCut) {
+// Blanks and controls trimmed at both ends; then, under either rules, exactly one trailing
+// delimiter, a directory part that keeps only a root's delimiter (and a drive's colon), and
+// the name after the last delimiter or drive colon.
+TEST(Paths, TrimDelimitCutAndName) {
   EXPECT_EQ(TrimControls(" \t/src dir\r\n "), "/src dir");
   EXPECT_EQ(TrimControls("   "), "");
-  EXPECT_EQ(WithTrailingDelimiter("/src"), "/src/");
-  EXPECT_EQ(WithTrailingDelimiter("/src/"), "/src/");
-  EXPECT_EQ(WithTrailingDelimiter(""), "");
-  EXPECT_EQ(DirectoryPartOf("/dist/out.exe"), "/dist");
-  EXPECT_EQ(DirectoryPartOf("/out.exe"), "/");
-  EXPECT_EQ(DirectoryPartOf("out.exe"), "");
-}
-
-TEST(Paths, WindowsRulesKeepRootsAndDriveColons) {
-  EXPECT_EQ(WithTrailingDelimiter("C:\\src", kWindowsPathRules), "C:\\src\\");
-  EXPECT_EQ(WithTrailingDelimiter("C:\\", kWindowsPathRules), "C:\\");
-  EXPECT_EQ(WithTrailingDelimiter("/src", kWindowsPathRules), "/src\\");
-  EXPECT_EQ(DirectoryPartOf("C:\\dist\\out.exe", kWindowsPathRules), "C:\\dist");
-  EXPECT_EQ(DirectoryPartOf("C:\\out.exe", kWindowsPathRules), "C:\\");
-  EXPECT_EQ(DirectoryPartOf("C:out.exe", kWindowsPathRules), "C:");
-  EXPECT_EQ(DirectoryPartOf("\\\\server\\share\\out.exe", kWindowsPathRules), "\\\\server\\share");
-  EXPECT_EQ(DirectoryPartOf("out.exe", kWindowsPathRules), "");
-  EXPECT_EQ(DirectoryPartOf("a/b.exe", kWindowsPathRules), "") << "\"/\" is a name character under these rules";
+  using Part = std::string (*)(const std::string&, const PathRules&);
+  const Part delimited = WithTrailingDelimiter, directory = DirectoryPartOf, name = NamePartOf;
+  const struct {
+    Part part;
+    const char* path;
+    bool windows;
+    const char* expected;
+  } cases[] = {
+      {delimited, "/src", false, "/src/"}, {delimited, "/src/", false, "/src/"}, {delimited, "", false, ""},
+      {delimited, "C:\\src", true, "C:\\src\\"}, {delimited, "C:\\", true, "C:\\"}, {delimited, "/src", true, "/src\\"},
+      {directory, "/dist/out.exe", false, "/dist"}, {directory, "/out.exe", false, "/"}, {directory, "out.exe", false, ""},
+      {directory, "C:\\dist\\out.exe", true, "C:\\dist"}, {directory, "C:\\out.exe", true, "C:\\"},
+      {directory, "C:out.exe", true, "C:"}, {directory, "\\\\server\\share\\out.exe", true, "\\\\server\\share"},
+      {directory, "out.exe", true, ""}, {directory, "a/b.exe", true, ""},  // "/" is a name character there
+      {name, "C:\\src\\sub\\setup.exe", true, "setup.exe"}, {name, "C:setup.exe", true, "setup.exe"},
+      {name, "setup.exe", true, "setup.exe"}, {name, "C:\\dist\\", true, ""}, {name, "", true, ""},
+      {name, "/opt/dist/setup.exe", false, "setup.exe"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.part(c.path, c.windows ? kWindowsPathRules : kPosixPathRules), c.expected)
+        << c.path << (c.windows ? " under Windows rules" : "");
 }
 
 // A disk that has only its roots and records which folders it was asked to make.
@@ -58,15 +62,6 @@ TEST(Paths, CreateDirTreeUnderWindowsRulesStartsBelowTheRoot) {
   EXPECT_TRUE(CreateDirTree("C:\\", disk, kWindowsPathRules));
   EXPECT_TRUE(CreateDirTree("/opt/dist", disk, kPosixPathRules));
   EXPECT_EQ(disk.made, (std::vector<std::string>{"/opt", "/opt/dist"}));
-}
-
-TEST(Paths, NamePartAfterTheLastDelimiterOrDriveColon) {
-  EXPECT_EQ(NamePartOf("C:\\src\\sub\\setup.exe", kWindowsPathRules), "setup.exe");
-  EXPECT_EQ(NamePartOf("C:setup.exe", kWindowsPathRules), "setup.exe");
-  EXPECT_EQ(NamePartOf("setup.exe", kWindowsPathRules), "setup.exe");
-  EXPECT_EQ(NamePartOf("C:\\dist\\", kWindowsPathRules), "");
-  EXPECT_EQ(NamePartOf("", kWindowsPathRules), "");
-  EXPECT_EQ(NamePartOf("/opt/dist/setup.exe"), "setup.exe");
 }
 
 TEST(Paths, CreateDirTreeCreatesEveryMissingLevel) {

@@ -2,37 +2,31 @@
 // what locating the payload reads) followed by a payload written from the container layout.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "container/payload_reader.h"
-#include "tests/common/produced_file.h"
+#include "tests/native/pe_test_images.h"
 
 namespace payload_test {
 
-inline std::string ReadAll(const std::string& path) { return produced::ReadBytes(path); }
+using peimg::Put16;
+using peimg::Put32;
+inline void PutLe32(std::string& s, size_t at, uint32_t v) { Put32(s, at, v); }  // the name tests/win uses
+using produced::ReadBytes;
 
 // Writes `data` to `path`, making the folders above it.
 inline void WriteAll(const std::string& path, const std::string& data) {
   std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
   std::ofstream(path, std::ios::binary) << data;
 }
-
-inline void PutLe16(std::string& s, size_t at, uint16_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>(v >> 8);
-}
-inline void PutLe32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-inline void AppendLe32(std::string& s, uint32_t v) {
-  s.append(4, '\0');
-  PutLe32(s, s.size() - 4, v);
-}
+inline void AppendLe32(std::string& s, uint32_t v) { Put32(s, s.size(), v); }
 
 struct Section {
   uint32_t rawSize;
@@ -43,22 +37,20 @@ struct Section {
 // and the sections; padded to `imageSize` bytes.
 inline std::string MinimalPe(const std::vector<Section>& sections, uint32_t imageSize, uint16_t optionalSize = 0xE0) {
   const size_t peAt = 0x80;
-  std::string image(peAt + 24 + optionalSize + 40 * sections.size(), '\0');
-  image[0] = 'M';
-  image[1] = 'Z';
-  PutLe16(image, 0x3C, peAt);
+  std::string image(std::max<size_t>(imageSize, peAt + 24 + optionalSize + 40 * sections.size()), '\0');
+  image.replace(0, 2, "MZ");
+  Put16(image, 0x3C, peAt);
   image.replace(peAt, 4, std::string("PE\0\0", 4));
-  PutLe16(image, peAt + 4, 0x14C);
-  PutLe16(image, peAt + 6, static_cast<uint16_t>(sections.size()));
-  PutLe16(image, peAt + 20, optionalSize);
+  Put16(image, peAt + 4, 0x14C);
+  Put16(image, peAt + 6, static_cast<uint16_t>(sections.size()));
+  Put16(image, peAt + 20, optionalSize);
   size_t at = peAt + 24 + optionalSize;
   for (const Section& s : sections) {
     std::memcpy(&image[at], ".sect", 5);
-    PutLe32(image, at + 16, s.rawSize);
-    PutLe32(image, at + 20, s.rawPointer);
+    Put32(image, at + 16, s.rawSize);
+    Put32(image, at + 20, s.rawPointer);
     at += 40;
   }
-  if (image.size() < imageSize) image.resize(imageSize, '\0');
   return image;
 }
 
@@ -77,16 +69,17 @@ inline std::string IdRecord(const std::string& chars = "00A1B2C3D4") {
   return std::string(1, static_cast<char>(chars.size())) + chars;
 }
 
+// An entry's header and name, `size` bytes of data announced; the caller adds what follows.
+inline std::string HeaderAndName(uint8_t launch, const std::string& name, uint32_t size, int32_t time = 0x5A213C61,
+                                 uint32_t attr = 0x20) {
+  std::string s(1, static_cast<char>(launch));
+  for (uint32_t v : {static_cast<uint32_t>(name.size()), size, static_cast<uint32_t>(time), attr}) AppendLe32(s, v);
+  return s + name;
+}
+
 inline std::string EntryBytes(const TestEntry& e) {
-  std::string s(1, static_cast<char>(e.launch));
-  AppendLe32(s, static_cast<uint32_t>(e.name.size()));
-  AppendLe32(s, static_cast<uint32_t>(e.data.size()));
-  AppendLe32(s, static_cast<uint32_t>(e.time));
-  AppendLe32(s, e.attr);
-  s += e.name + e.data;
-  uint32_t sum = 0;
-  for (unsigned char c : e.name + e.data) sum += c;
-  AppendLe32(s, sum);
+  std::string s = HeaderAndName(e.launch, e.name, static_cast<uint32_t>(e.data.size()), e.time, e.attr) + e.data;
+  AppendLe32(s, produced::SumOf(e.name + e.data));
   return s;
 }
 
@@ -98,14 +91,18 @@ inline std::string Produced(const std::vector<TestEntry>& entries, const std::st
   return file + EndRecord();
 }
 
-// A PayloadSource over bytes in memory.
+// A PayloadSource over a file of any size whose bytes are zero except where pieces are
+// placed (all of it, when made from bytes): lets the walk meet sizes near 2^31 without
+// writing them. It counts the reads it is asked for.
 class MemorySource {
  public:
-  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {
+  explicit MemorySource(int64_t size) {
     source_.context = this;
     source_.readAt = &MemorySource::ReadAt;
-    source_.size = static_cast<int64_t>(bytes_.size());
+    source_.size = size;
   }
+  explicit MemorySource(std::string bytes) : MemorySource(static_cast<int64_t>(bytes.size())) { Place(0, std::move(bytes)); }
+  void Place(int64_t pos, std::string bytes) { pieces_.emplace_back(pos, std::move(bytes)); }
   const PayloadSource& source() const { return source_; }
   int reads = 0;
 
@@ -113,12 +110,17 @@ class MemorySource {
   static bool ReadAt(void* context, int64_t pos, void* buffer, int32_t count) {
     MemorySource* self = static_cast<MemorySource*>(context);
     ++self->reads;
-    if (pos < 0 || count < 0 || static_cast<uint64_t>(pos) + count > self->bytes_.size()) return false;
-    std::memcpy(buffer, self->bytes_.data() + pos, count);
+    if (pos < 0 || count < 0 || pos + count > self->source_.size) return false;
+    char* out = static_cast<char*>(buffer);
+    std::memset(out, 0, count);
+    for (const auto& [at, bytes] : self->pieces_) {
+      const int64_t from = std::max(pos, at), to = std::min<int64_t>(pos + count, at + bytes.size());
+      if (from < to) std::memcpy(out + (from - pos), bytes.data() + (from - at), to - from);
+    }
     return true;
   }
-  std::string bytes_;
   PayloadSource source_{};
+  std::vector<std::pair<int64_t, std::string>> pieces_;
 };
 
 }  // namespace payload_test

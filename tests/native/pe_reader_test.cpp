@@ -8,8 +8,7 @@
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/pe_update.h"
-#include "tests/native/pe_test_images.h"
-#include "tests/native/wine_files.h"
+#include "tests/native/all_resources.h"
 
 using namespace peimg;
 
@@ -22,68 +21,34 @@ ImageShape StubLike() {
   return s;
 }
 
-bool Parses(const Bytes& b, std::string* error = nullptr) {
-  pe::MemorySource source(b);
-  pe::PeImage image;
-  std::string e;
-  const bool ok = pe::ParsePeImage(source, &image, &e);
-  if (error) *error = e;
-  return ok;
-}
-
-bool ReadsTree(const Bytes& b, pe::ResourceTree* tree, std::string* error = nullptr) {
-  pe::MemorySource source(b);
-  pe::PeImage image;
-  std::string e;
-  const bool ok = pe::ParsePeImage(source, &image, &e) && pe::ReadResourceTree(source, image, tree, &e);
-  if (error) *error = e;
-  return ok;
-}
-
 size_t RsrcRaw(const Bytes& b) {
   for (const SectionView& s : Sections(b))
     if (s.name == ".rsrc") return s.raw;
   return 0;
 }
 
-TEST(PeImageTest, AcceptsPe32AndPe32Plus) {
-  for (bool pe64 : {false, true}) {
-    ImageShape s = StubLike();
-    s.pe64 = pe64;
-    const Bytes b = Image(s);
-    pe::MemorySource source(b);
-    pe::PeImage image;
-    std::string error;
-    ASSERT_TRUE(pe::ParsePeImage(source, &image, &error)) << error;
-    EXPECT_EQ(image.is64, pe64);
-    EXPECT_EQ(image.sections.size(), 2u);
-    EXPECT_EQ(image.EndOfSectionData(), b.size());
-    EXPECT_EQ(image.CheckSumOffset(), OptionalAt() + 64);
-  }
-}
-
 TEST(PeImageTest, RefusesWhatIsNotAPeImage) {
   const Bytes good = Image(StubLike());
   std::string error;
-  EXPECT_FALSE(Parses(Bytes{'@', 'e', 'c', 'h', 'o', ' ', 'o', 'f', 'f'}, &error));
+  EXPECT_FALSE(ReadsTree(Bytes{'@', 'e', 'c', 'h', 'o', ' ', 'o', 'f', 'f'}, nullptr, &error));
   EXPECT_NE(error.find("MZ"), std::string::npos);
-  EXPECT_FALSE(Parses(Bytes()));
+  EXPECT_FALSE(ReadsTree(Bytes()));
   Bytes b = good;
   Put32(b, 0x3C, static_cast<uint32_t>(b.size() - 2));  // signature would straddle the end
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
   b = good;
   Put32(b, 0x3C, 0xFFFFFFF0u);  // far past the end; must not wrap
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
   b = good;
   b[kLfanew + 1] = 'X';
-  EXPECT_FALSE(Parses(b, &error));
+  EXPECT_FALSE(ReadsTree(b, nullptr, &error));
   EXPECT_NE(error.find("PE signature"), std::string::npos);
   b = good;
   Put16(b, OptionalAt(), 0x107);  // a ROM image
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
   b = good;
   Put32(b, OptionalAt() + 36, 0x300);  // file alignment not a power of two
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
 }
 
 TEST(PeImageTest, SectionTableBoundaries) {
@@ -92,31 +57,31 @@ TEST(PeImageTest, SectionTableBoundaries) {
   Bytes cut(b.begin(), b.begin() + tableEnd);  // table ends exactly at the end of the file
   Put32(cut, SectionTableAt(false) + 16, 0);   // no raw data for either section
   Put32(cut, SectionTableAt(false) + 40 + 16, 0);
-  EXPECT_TRUE(Parses(cut));
+  EXPECT_TRUE(ReadsTree(cut));
   cut.pop_back();  // one byte short
-  EXPECT_FALSE(Parses(cut));
+  EXPECT_FALSE(ReadsTree(cut));
   b = Image(StubLike());
   Put16(b, kLfanew + 6, 0xFFFF);  // more sections than the file can hold
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
 }
 
 TEST(PeImageTest, SectionRawDataBoundaries) {
   Bytes b = Image(StubLike());
   const size_t last = SectionTableAt(false) + 40;
   const uint32_t rawSize = Get32(b, last + 16);
-  EXPECT_TRUE(Parses(b));  // ends exactly at the end of the file
+  EXPECT_TRUE(ReadsTree(b));  // ends exactly at the end of the file
   Put32(b, last + 16, rawSize + 1);
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
   Put32(b, last + 16, 0xFFFFFFFFu);  // pointer + size wraps in 32 bits
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
 }
 
 TEST(PeImageTest, OptionalHeaderTooShortForItsDirectories) {
   Bytes b = Image(StubLike());
   Put16(b, kLfanew + 4 + 16, 96);  // PE32 count field at 92 fits; its 16 directories do not
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
   Put16(b, kLfanew + 4 + 16, 70);
-  EXPECT_FALSE(Parses(b));
+  EXPECT_FALSE(ReadsTree(b));
 }
 
 // osslsigncode computes the checksum of a file on its own; Wine's programs carry stale
@@ -187,29 +152,6 @@ TEST(ResourceReaderTest, DirectoryOrderNamedBeforeNumberedAndLanguages) {
   EXPECT_EQ(tree.FindLeaf(pe::ResourceName::Number(16), pe::ResourceName::Number(1), 1033)->size, 60u);
   EXPECT_EQ(tree.FindLeaf(pe::ResourceName::Number(14), pe::ResourceName::Text("alpha"), 1033)->size, 1u)
       << "text names match without regard to letter case";
-}
-
-TEST(ResourceReaderTest, DefaultLanguageIsNeutralElseFirst) {
-  ImageShape s;
-  s.resources = {{3, 1, 1049, Bytes{1}}, {3, 1, 0, Bytes{2}}, {3, 2, 1049, Bytes{3}}, {3, 2, 1031, Bytes{4}}};
-  const Bytes b = Image(s);
-  pe::ResourceTree tree;
-  ASSERT_TRUE(ReadsTree(b, &tree));
-  pe::MemorySource source(b);
-  std::vector<uint8_t> bytes;
-  ASSERT_TRUE(pe::LoadLeaf(source, *tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(1)), &bytes));
-  EXPECT_EQ(bytes, Bytes{2});
-  ASSERT_TRUE(pe::LoadLeaf(source, *tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(2)), &bytes));
-  EXPECT_EQ(bytes, Bytes{3});
-  EXPECT_EQ(tree.FindDefaultLeaf(pe::ResourceName::Number(3), pe::ResourceName::Number(9)), nullptr);
-}
-
-TEST(ResourceReaderTest, NoResourceDirectoryIsAnEmptyTree) {
-  ImageShape s;
-  s.withResources = false;
-  pe::ResourceTree tree;
-  ASSERT_TRUE(ReadsTree(Image(s), &tree));
-  EXPECT_TRUE(tree.types.empty());
 }
 
 TEST(ResourceReaderTest, DataBoundaries) {

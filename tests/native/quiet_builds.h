@@ -7,10 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "builder/build_sfx.h"
 #include "tests/native/payload_test_files.h"
+#include "tools/inspect/inspect.h"
 
 // `stub` in front of every produced file, an existing target overwritten without a question,
 // no success box, command-line mode, and identifiers drawn from `seed`.
@@ -23,18 +26,12 @@ inline void UseQuietBuilds(const void* stub, size_t size, uint32_t seed) {
   SeedRandom(seed);
 }
 
-// A fresh folder "/tmp/kesdra-<what>-XXXXXX" for one test's files; empty when none could be made.
-inline std::string FreshTempFolder(const std::string& what) {
-  std::string name = "/tmp/kesdra-" + what + "-XXXXXX";
-  return mkdtemp(&name[0]) ? name : std::string();
-}
-
 // One test's folder, with the tree to build in src/; removed afterwards, read-only parts too.
 class TempTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = FreshTempFolder("tree");
-    ASSERT_FALSE(root_.empty());
+    root_ = "/tmp/kesdra-tree-XXXXXX";
+    ASSERT_NE(mkdtemp(&root_[0]), nullptr);
     src_ = root_ + "/src";
     ASSERT_EQ(mkdir(src_.c_str(), 0755), 0);
   }
@@ -43,4 +40,15 @@ class TempTreeTest : public ::testing::Test {
   void Write(const std::string& rel, const std::string& data) { payload_test::WriteAll(src_ + "/" + rel, data); }
 
   std::string root_, src_;
+};
+
+// A TempTreeTest that runs kesdra-inspect in-process; out_ and err_ hold what it printed.
+class InspectTreeTest : public TempTreeTest {
+ protected:
+  int Inspect(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return RunInspect(args, out_, err_);
+  }
+  std::ostringstream out_, err_;
 };

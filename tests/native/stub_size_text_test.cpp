@@ -14,6 +14,7 @@ std::string SizeText(int64_t value, char separator = '.') {
   return out;
 }
 
+// The unit by magnitude, a failed query as minus one byte, the locale's decimal separator.
 TEST(SizeToText, PicksTheUnitByMagnitude) {
   EXPECT_EQ(SizeText(0), "0 B");
   EXPECT_EQ(SizeText(1023), "1023 B");
@@ -26,14 +27,10 @@ TEST(SizeToText, PicksTheUnitByMagnitude) {
   EXPECT_EQ(SizeText(2147483647), "2.000 GB");
   EXPECT_EQ(SizeText(int64_t{1} << 40), "1.0000 TB");
   EXPECT_EQ(SizeText(INT64_MAX), "8388608.0000 TB");
-}
-
-TEST(SizeToText, AFailedQueryPrintsMinusOneByte) {
-  EXPECT_EQ(SizeText(-1), "-1 B");
+  EXPECT_EQ(SizeText(-1), "-1 B") << "a failed query";
   EXPECT_EQ(SizeText(-1536), "-1.5 kB");
+  EXPECT_EQ(SizeText(1572864, ','), "1,50 MB") << "the locale's decimal separator";
 }
-
-TEST(SizeToText, UsesTheLocalesDecimalSeparator) { EXPECT_EQ(SizeText(1572864, ','), "1,50 MB"); }
 
 TEST(SizeToText, AgreesWithPrintfWhereNoHalfIsRounded) {
   // Values whose quotient is not exactly halfway between two printed values.

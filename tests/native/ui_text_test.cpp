@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "builder/u_settings.h"
 #include "uikit/ui_text.h"
@@ -11,51 +12,41 @@ namespace {
 
 // Added after letters, digits and closing marks; kept off after marks at or below the full stop.
 TEST(FullStop, AddedOnlyAfterCharactersAboveIt) {
-  EXPECT_EQ(WithFullStop("Disk full"), "Disk full.");
-  EXPECT_EQ(WithFullStop("error 3"), "error 3.");
-  EXPECT_EQ(WithFullStop("C:\\out\\"), "C:\\out\\.");  // '\' lies above '.'
-  EXPECT_EQ(WithFullStop("name?"), "name?.");           // '?' lies above '.' too
-  EXPECT_EQ(WithFullStop("caf\xE9"), "caf\xE9.");       // a code-page letter above 127
-  EXPECT_EQ(WithFullStop("Done."), "Done.");
-  EXPECT_EQ(WithFullStop("Stop!"), "Stop!");
-  EXPECT_EQ(WithFullStop("list,"), "list,");
-  EXPECT_EQ(WithFullStop("x-"), "x-");
-  EXPECT_EQ(WithFullStop("(see above)"), "(see above)");
-  EXPECT_EQ(WithFullStop("line\r\n"), "line\r\n");
-  EXPECT_EQ(WithFullStop(""), "");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Disk full", "Disk full."}, {"error 3", "error 3."},
+      {"C:\\out\\", "C:\\out\\."},  // '\' lies above '.'
+      {"name?", "name?."},              // '?' lies above '.' too
+      {"caf\xE9", "caf\xE9."},          // a code-page letter above 127
+      {"Done.", "Done."}, {"Stop!", "Stop!"}, {"list,", "list,"}, {"x-", "x-"}, {"(see above)", "(see above)"},
+      {"line\r\n", "line\r\n"}, {"", ""}};
+  for (const auto& [message, expected] : cases) EXPECT_EQ(WithFullStop(message), expected) << message;
 }
 
+// Captions carry the version cut before its second dot, even when nothing follows; the
+// about box's rows.
 TEST(Captions, ShortVersionBehindTheName) {
   EXPECT_EQ(CaptionWithVersion("Kesdra", "3.2.26.66"), "Kesdra 3.2");
-  EXPECT_EQ(CaptionWithVersion("Kesdra", "1.0.0.0"), "Kesdra 1.0");
   EXPECT_EQ(CaptionWithVersion("Kesdra", ""), "Kesdra ");  // no version resource: ends in the blank
   EXPECT_EQ(JoinedCaption("Kesdra 3.2", "Command line support"), "Kesdra 3.2 - Command line support");
-}
-
-TEST(MajorMinor, CutBeforeTheSecondDotEvenWhenNothingFollows) {
-  EXPECT_EQ(MajorMinorVersion("2.5.0.7"), "2.5");
-  EXPECT_EQ(MajorMinorVersion("2.5"), "2.5");
-  EXPECT_EQ(MajorMinorVersion("7"), "7");
-  EXPECT_EQ(MajorMinorVersion(""), "");
-  EXPECT_EQ(MajorMinorVersion("10.20."), "10.20");
-  EXPECT_EQ(MajorMinorVersion(".."), ".");
-}
-
-TEST(AboutRows, VersionLineIsEmptyWithoutAVersion) {
+  const std::pair<const char*, const char*> cases[] = {{"2.5.0.7", "2.5"}, {"2.5", "2.5"}, {"7", "7"}, {"", ""},
+                                                       {"10.20.", "10.20"}, {"..", "."}, {"1.0.0.0", "1.0"}};
+  for (const auto& [version, expected] : cases) EXPECT_EQ(MajorMinorVersion(version), expected) << version;
   EXPECT_EQ(VersionLine("Version", "2.5.0.7"), "Version 2.5.0.7");
   EXPECT_EQ(VersionLine("Version", ""), "");
+  EXPECT_EQ(CopyrightText("Copyright (c)", 2009), "Copyright (c) 2009");
 }
 
+// The year of the file unless it is no date (the current year, 2026, stands in).
 TEST(AboutRows, YearOfTheFileUnlessItIsNoDate) {
-  EXPECT_EQ(CopyrightYear(true, 2009, 6, 30, 2026), 2009);
-  EXPECT_EQ(CopyrightYear(true, 2024, 2, 29, 2026), 2024);  // leap day
-  EXPECT_EQ(CopyrightYear(true, 2023, 2, 29, 2026), 2026);  // no such day
-  EXPECT_EQ(CopyrightYear(true, 1900, 2, 29, 2026), 2026);  // century without a leap day
-  EXPECT_EQ(CopyrightYear(true, 2000, 2, 29, 2026), 2000);
-  EXPECT_EQ(CopyrightYear(true, 2009, 13, 1, 2026), 2026);
-  EXPECT_EQ(CopyrightYear(true, 0, 1, 1, 2026), 2026);
-  EXPECT_EQ(CopyrightYear(false, 2009, 6, 30, 2026), 2026);
-  EXPECT_EQ(CopyrightText("Copyright (c)", 2009), "Copyright (c) 2009");
+  const struct {
+    bool known;
+    int year, month, day, expected;
+  } cases[] = {{true, 2009, 6, 30, 2009}, {true, 2024, 2, 29, 2024},  // leap day
+               {true, 2023, 2, 29, 2026},                              // no such day
+               {true, 1900, 2, 29, 2026},                              // century without a leap day
+               {true, 2000, 2, 29, 2000}, {true, 2009, 13, 1, 2026}, {true, 0, 1, 1, 2026}, {false, 2009, 6, 30, 2026}};
+  for (const auto& c : cases)
+    EXPECT_EQ(CopyrightYear(c.known, c.year, c.month, c.day, 2026), c.expected) << c.year << "-" << c.month << "-" << c.day;
 }
 
 bool Read(uint32_t type, const std::string& bytes, std::string* field) {

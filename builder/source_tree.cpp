@@ -64,7 +64,6 @@ class TreeLister {
   void AddDirectory(const std::string& relNative, const std::string& relStored, const std::string& relCodePage,
                     bool storable) {
     std::map<std::string, std::string> byUpperName;  // which path took each name of this folder
-    std::vector<ListedEntry> subfolders;
     const std::string folder = sourceDir_ + relNative;
     fs_.ListDirectory(folder, [&](const ListedEntry& entry) {
       if (!tree_.refusal.empty()) return;

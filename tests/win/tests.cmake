@@ -34,16 +34,12 @@ kesdra_add_win_test(win_build_test SOURCES tests/win/build_test.cpp DEPENDS kesd
 
 include(tests/win/ui/ui_tests.cmake)
 
-# The stub end to end: produced files run under Wine, with a launched program that records
+# Both stubs end to end: produced files run under Wine, with a launched program that records
 # how it was started.
 add_executable(stub_probe tests/win/stub_probe.cpp)
 target_link_libraries(stub_probe PRIVATE ${KESDRA_STATIC_LINK})
-kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp LIBS kesdra_container
-                    DEPENDS kesdra sfxhead stub_probe planted_dll)
-
-# Compressed payloads: kesdra.exe -z, the compressed stub, damaged and foreign files.
-kesdra_add_win_test(win_packed_stub_test SOURCES tests/win/packed_stub_test.cpp LIBS kesdra_shared
-                    DEPENDS kesdra sfxhead sfxheadz stub_probe)
+kesdra_add_win_test(win_stub_test SOURCES tests/win/stub_test.cpp LIBS kesdra_container kesdra_shared
+                    DEPENDS kesdra sfxhead sfxheadz stub_probe planted_dll)
 add_test(NAME win_packed_same_bytes
          COMMAND ${CMAKE_SOURCE_DIR}/tests/win/packed_same_bytes.sh $<TARGET_FILE:kesdra> ${CMAKE_BINARY_DIR}/../kesdra)
 set_tests_properties(win_packed_same_bytes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)

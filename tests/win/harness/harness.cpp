@@ -56,11 +56,6 @@ std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className) {
   return search.found;
 }
 
-std::vector<HWND> WindowsOfThread(DWORD thread, const char* className) {
-  WindowSearch search{0, className, {}};
-  EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 void UseUnmanagedWindows() {
   HKEY key;
@@ -75,7 +70,9 @@ HWND WaitForBoxOfThread(DWORD thread, HWND except, DWORD timeoutMs) {
   HWND found = nullptr;
   WaitUntil(
       [&] {
-        for (HWND box : WindowsOfThread(thread, "#32770"))
+        WindowSearch search{0, "#32770", {}};
+        EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&search));
+        for (HWND box : search.found)
           if (box != except && IsWindowVisible(box)) return (found = box) != nullptr;
         return false;
       },
@@ -227,13 +224,32 @@ std::string ProgramDir() {
   return p.substr(0, p.find_last_of('\\') + 1);
 }
 
+std::string ShippedDir() {
+  char native[8] = {};
+  GetEnvironmentVariableA("KESDRA_I386_NATIVE", native, sizeof native);
+  const std::string shipped = ProgramDir() + "..\\win-i686\\";
+  return std::string(native) == "1" && Exists(shipped + "sfxhead.exe") ? shipped : ProgramDir();
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(Wide(name)), old_(32767, L'\0') {
+  const DWORD n = GetEnvironmentVariableW(name_.c_str(), &old_[0], static_cast<DWORD>(old_.size()));
+  had_ = n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  old_.resize(n);
+  SetEnvironmentVariableW(name_.c_str(), value ? Wide(value).c_str() : nullptr);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+
 std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
 
-std::string UnixPath(std::string windowsPath) {
-  if (windowsPath.size() > 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':')
-    windowsPath.erase(0, 2);
-  for (char& c : windowsPath) c = c == '\\' ? '/' : c;
-  return windowsPath;
+std::string UnixPath(const std::string& windowsPath) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName ? unixName(Wide(windowsPath).c_str()) : nullptr;
+  const std::string result = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
 }
 
 bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
@@ -249,6 +265,12 @@ bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
   CloseHandle(info.hProcess);
   return true;
 }
+
+bool RunLinuxProgram(const std::string& path, const std::string& arguments, const std::function<bool()>& done) {
+  return StartLinuxProgram(path, arguments) && WaitUntil(done, 5000);
+}
+
+RunResult RunKesdra(const std::string& args) { return RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " " + args); }
 
 DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output) {
   STARTUPINFOW si{};

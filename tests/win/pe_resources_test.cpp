@@ -115,6 +115,24 @@ void ExpectChecksumAsSystem(const std::string& path) {
   EXPECT_EQ(header, computed) << path;
 }
 
+// Every language of `group` in `from` is in `to` under `as`, with its images.
+void ExpectGroupCarried(const SystemView& from, const std::string& group, const SystemView& to, const std::string& as) {
+  const std::vector<WORD> languages = from.Languages(RT_GROUP_ICON, group);
+  ASSERT_FALSE(languages.empty());
+  EXPECT_EQ(to.Languages(RT_GROUP_ICON, as), languages);
+  for (WORD language : languages) {
+    bool a = false, b = false;
+    const std::string bytes = from.Bytes(RT_GROUP_ICON, group, language, &a);
+    EXPECT_EQ(to.Bytes(RT_GROUP_ICON, as, language, &b), bytes);
+    EXPECT_TRUE(a && b);
+    for (WORD id : ListedImages(bytes)) {
+      const std::string name = "#" + std::to_string(id);
+      EXPECT_EQ(to.Bytes(RT_ICON, name, language, &b), from.DefaultBytes(RT_ICON, name, &a)) << id;
+      EXPECT_TRUE(a && b) << id;
+    }
+  }
+}
+
 class PeResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = TempDir("peres"); }
@@ -128,60 +146,6 @@ class PeResourcesTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(PeResourcesTest, StubCarriesTheIconAndVersionOfRegedit) {
-  const std::string exe = kWine64 + "regedit.exe";
-  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
-  ASSERT_TRUE(TransferIcons(exe, target));
-  ASSERT_TRUE(TransferVersionInfo(exe, target));
-
-  SystemView source(exe), produced(target);
-  ASSERT_TRUE(source.ok());
-  ASSERT_TRUE(produced.ok());
-  const std::vector<std::string> exeGroups = source.Names(RT_GROUP_ICON);
-  ASSERT_FALSE(exeGroups.empty());
-  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
-  const std::vector<WORD> languages = source.Languages(RT_GROUP_ICON, exeGroups[0]);
-  EXPECT_EQ(produced.Languages(RT_GROUP_ICON, "MAINICON"), languages);
-  for (WORD language : languages) {
-    bool found = false, foundThere = false;
-    const std::string group = source.Bytes(RT_GROUP_ICON, exeGroups[0], language, &found);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", language, &foundThere), group);
-    EXPECT_TRUE(foundThere);
-    for (WORD id : ListedImages(group)) {
-      const std::string name = "#" + std::to_string(id);
-      const std::string image = source.DefaultBytes(RT_ICON, name, &found);
-      ASSERT_TRUE(found) << id;
-      EXPECT_EQ(produced.Bytes(RT_ICON, name, language, &foundThere), image) << id;
-    }
-  }
-  bool found = true;
-  produced.Bytes(RT_ICON, "#1", 0x405, &found);
-  if (std::find(languages.begin(), languages.end(), 0x405) == languages.end()) {
-    EXPECT_FALSE(found) << "the stub's own image went with its group";
-  }
-  EXPECT_EQ(IconCount(target), 1u);
-
-  EXPECT_FALSE(VersionBlock(exe).empty());
-  EXPECT_EQ(VersionBlock(target), VersionBlock(exe));
-  EXPECT_EQ(VersionString(target, "FileDescription"), VersionString(exe, "FileDescription"));
-  EXPECT_FALSE(VersionString(target, "FileVersion").empty());
-  // The stub's other resources stay.
-  EXPECT_FALSE(produced.Names(RT_STRING).empty());
-}
-
-TEST_F(PeResourcesTest, FailedTransferLeavesTheStubAlone) {
-  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
-  const std::string before = ReadFile(target);
-  WriteFile(dir_ + "setup.bat", "@echo off\r\n");
-  EXPECT_FALSE(TransferIcons(dir_ + "setup.bat", target));
-  EXPECT_FALSE(TransferVersionInfo(dir_ + "setup.bat", target));
-  EXPECT_EQ(ReadFile(target), before);
-  SystemView produced(target);
-  ASSERT_TRUE(produced.ok());
-  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
-}
-
 // The fixtures: executables made with windres next to this test, one layout each.
 class FixtureTest : public PeResourcesTest {
  protected:
@@ -190,24 +154,6 @@ class FixtureTest : public PeResourcesTest {
     target_ = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
   }
   static std::string Fixture(const char* name) { return ProgramDir() + "fixture_" + name + ".exe"; }
-  // Every language of `group` in `from` is in the target under `as`, with its images.
-  void ExpectGroupCarried(const SystemView& from, const std::string& group, const SystemView& to,
-                          const std::string& as) {
-    const std::vector<WORD> languages = from.Languages(RT_GROUP_ICON, group);
-    ASSERT_FALSE(languages.empty());
-    EXPECT_EQ(to.Languages(RT_GROUP_ICON, as), languages);
-    for (WORD language : languages) {
-      bool a = false, b = false;
-      const std::string bytes = from.Bytes(RT_GROUP_ICON, group, language, &a);
-      EXPECT_EQ(to.Bytes(RT_GROUP_ICON, as, language, &b), bytes);
-      EXPECT_TRUE(a && b);
-      for (WORD id : ListedImages(bytes)) {
-        const std::string name = "#" + std::to_string(id);
-        EXPECT_EQ(to.Bytes(RT_ICON, name, language, &b), from.DefaultBytes(RT_ICON, name, &a)) << id;
-        EXPECT_TRUE(a && b) << id;
-      }
-    }
-  }
   std::string target_;
 };
 
@@ -274,11 +220,16 @@ TEST_F(FixtureTest, VersionInTwoLanguagesAndUnderATextName) {
   EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &found), iconsBefore) << "icons untouched";
 }
 
-TEST_F(FixtureTest, NoResourcesAtAll) {
+// A file that is no program and a program without resources: no icons to carry over (a
+// failure that leaves the stub as it was), and no version, which for a program is no failure.
+TEST_F(FixtureTest, NothingToTransferLeavesTheStubAlone) {
   const std::string before = ReadFile(target_);
+  WriteFile(dir_ + "setup.bat", "@echo off\r\n");
+  EXPECT_FALSE(TransferIcons(dir_ + "setup.bat", target_));
+  EXPECT_FALSE(TransferVersionInfo(dir_ + "setup.bat", target_));
   EXPECT_FALSE(TransferIcons(Fixture("no_resources"), target_));
   EXPECT_EQ(ReadFile(target_), before);
-  EXPECT_TRUE(TransferVersionInfo(Fixture("no_resources"), target_)) << "nothing to add is not a failure";
+  EXPECT_TRUE(TransferVersionInfo(Fixture("no_resources"), target_));
   SystemView produced(target_);
   ASSERT_TRUE(produced.ok());
   EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
@@ -294,28 +245,32 @@ std::string HowItEnds(const std::string& commandLine) {
   return r.timedOut ? "running" : "exit " + std::to_string(r.exitCode);
 }
 
+// The builder carries regedit's icon and version into the stub, which keeps its other
+// resources; the file's checksum is the system's, and it runs.
 TEST_F(PeResourcesTest, BuiltAroundRegeditItShowsItsResourcesAndRuns) {
-  const std::string src = dir_ + "src\\";
-  CreateDirectoryA(src.c_str(), nullptr);
-  Copy(kWine64 + "regedit.exe", "src\\regedit.exe");
+  const std::string exe = kWine64 + "regedit.exe";
+  CreateDirectoryA((dir_ + "src").c_str(), nullptr);
+  Copy(exe, "src\\regedit.exe");
   const std::string produced = dir_ + "regedit-sfx.exe";
-  const RunResult build =
-      RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " -o -c -h " + Quote(src) + " regedit.exe " + Quote(produced));
+  const RunResult build = RunKesdra("-o -c -h " + Quote(dir_ + "src\\") + " regedit.exe " + Quote(produced));
   ASSERT_TRUE(build.started);
   EXPECT_EQ(build.exitCode, 0u);
   for (const BoxSeen& box : build.boxes) ADD_FAILURE() << box.caption << ": " << box.text;
   ExpectChecksumAsSystem(produced);
 
-  SystemView source(kWine64 + "regedit.exe"), view(produced);
-  ASSERT_TRUE(view.ok());
-  const std::string group = source.Names(RT_GROUP_ICON)[0];
-  for (WORD language : source.Languages(RT_GROUP_ICON, group)) {
-    bool a = false, b = false;
-    EXPECT_EQ(view.Bytes(RT_GROUP_ICON, "MAINICON", language, &b), source.Bytes(RT_GROUP_ICON, group, language, &a));
-    EXPECT_TRUE(a && b);
-  }
+  SystemView source(exe), view(produced);
+  ASSERT_TRUE(source.ok() && view.ok());
+  EXPECT_EQ(view.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+  ExpectGroupCarried(source, source.Names(RT_GROUP_ICON).at(0), view, "MAINICON");
+  const std::vector<WORD> languages = view.Languages(RT_GROUP_ICON, "MAINICON");
+  bool found = true;
+  view.Bytes(RT_ICON, "#1", 0x405, &found);
+  EXPECT_TRUE(!found || std::find(languages.begin(), languages.end(), 0x405) != languages.end())
+      << "the stub's own image went with its group";
   EXPECT_EQ(IconCount(produced), 1u);
-  EXPECT_EQ(VersionBlock(produced), VersionBlock(kWine64 + "regedit.exe"));
+  EXPECT_FALSE(VersionBlock(exe).empty());
+  EXPECT_EQ(VersionBlock(produced), VersionBlock(exe));
+  EXPECT_FALSE(view.Names(RT_STRING).empty());
 
   // It runs: the stub unpacks regedit and hands it these parameters.
   const std::string exported = dir_ + "exported.reg";

@@ -90,8 +90,7 @@ TEST_F(HiddenBuild, NamesOutsideTheCodePageAreReachedOrRefusedBeforeWriting) {
   ASSERT_TRUE(CreateDirectoryW(Wide(src).c_str(), nullptr));
   WriteFile(dir_ + "plain\\run.bat", "@echo off");
   ASSERT_TRUE(CopyFileW(Wide(dir_ + "plain\\run.bat").c_str(), Wide(src + "run.bat").c_str(), FALSE));
-  EXPECT_EQ(RunWide(L"\"" + Wide(ProgramDir()) + L"kesdra.exe\" -h -o -c \"" + Wide(src) + L"\" run.bat \"" +
-                    Wide(dir_) + L"sfx.exe\"", Wide(dir_)), 0u);
+  EXPECT_EQ(Kesdra("-h -o -c " + Quote(src) + " run.bat " + Quote(dir_ + "sfx.exe")).exitCode, 0u);
   auto entries = ParsePayload(ReadFile(dir_ + "sfx.exe"));
   EXPECT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries["run.bat"].launch, 1);

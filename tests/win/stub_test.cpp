@@ -472,13 +472,11 @@ TEST_F(StubTest, PathsAndParametersOutsideTheCodePageArriveUnchanged) {
   ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(Wide(temp).c_str(), nullptr));
   ASSERT_TRUE(CopyFileW(Wide(file).c_str(), Wide(folder + "basic.exe").c_str(), FALSE));
-  DWORD code = 0;
   {
     const ScopedEnv tmp("TMP", temp.c_str()), tempVar("TEMP", temp.c_str());
     // Fullwidth quotes, which a best-fit conversion would turn into real ones.
-    code = RunWide(L"\"" + Wide(folder) + L"basic.exe\" \"one\uFF02 two \uFF02three\" \u0141\u00f3d\u017a", Wide(dir_));
+    EXPECT_EQ(Run(folder + "basic.exe", u8"\"one\uFF02 two \uFF02three\" \u0141\u00f3d\u017a").exitCode, 0u);
   }
-  EXPECT_EQ(code, 0u);
   std::vector<std::string> args;
   const auto fields = Record(&args);
   EXPECT_EQ(args, (std::vector<std::string>{u8"one\uFF02 two \uFF02three", u8"\u0141\u00f3d\u017a"}));
@@ -493,7 +491,9 @@ TEST_F(StubTest, AConsoleProgramWritesIntoTheCallersConsole) {
   HANDLE output = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(output, INVALID_HANDLE_VALUE);
   // Started from a console program, as a script would start it.
-  EXPECT_EQ(RunWide(L"cmd.exe /c \"" + Wide(file) + L"\"", Wide(dir_), output), 0u);
+  RunningProgram cmd;
+  EXPECT_TRUE(cmd.Start("cmd.exe /c " + Quote(file), dir_, output));
+  EXPECT_EQ(cmd.WaitForExit(60000), 0u);
   CloseHandle(output);
   EXPECT_NE(ReadFile(out).find("kesdra-console-echo"), std::string::npos) << ReadFile(out);
 }

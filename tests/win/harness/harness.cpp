@@ -87,15 +87,19 @@ RunningProgram::~RunningProgram() {
   CloseHandle(info_.hProcess);
 }
 
-bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir) {
-  STARTUPINFOA start = {};
+bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir, HANDLE output) {
+  STARTUPINFOW start = {};
   start.cb = sizeof start;
+  if (output) {
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = start.hStdError = output;
+  }
   // Wine has been seen to refuse, rarely, to start a program just written; once more after a
   // pause tells that apart from a program that cannot start, and the reason is printed.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    std::string line = commandLine;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       workDir.empty() ? nullptr : workDir.c_str(), &start, &info_))
+    std::wstring line = Wide(commandLine);
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                       workDir.empty() ? nullptr : Wide(workDir).c_str(), &start, &info_))
       return true;
     std::printf("could not start %s: error %lu\n", commandLine.c_str(), GetLastError());
     Sleep(500);
@@ -271,25 +275,6 @@ bool RunLinuxProgram(const std::string& path, const std::string& arguments, cons
 }
 
 RunResult RunKesdra(const std::string& args) { return RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " " + args); }
-
-DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  if (output) {
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = output;
-  }
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
-    return STILL_ACTIVE;
-  DWORD code = STILL_ACTIVE;
-  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, STILL_ACTIVE);
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return code;
-}
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide(utf8.size() + 1, L'\0');

@@ -49,7 +49,9 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
   ~RunningProgram();
 
-  bool Start(const std::string& commandLine, const std::string& workDir = std::string());
+  // A UTF-8 command line, started in `workDir` (empty: the current folder), its output (when
+  // given) into `output`.
+  bool Start(const std::string& commandLine, const std::string& workDir = std::string(), HANDLE output = nullptr);
   DWORD Pid() const { return info_.dwProcessId; }
   DWORD Thread() const { return info_.dwThreadId; }
   bool Running() const { return !Ended(0); }
@@ -77,18 +79,14 @@ struct RunResult {
   std::vector<BoxSeen> boxes;
 };
 
-// Runs `commandLine` in `workDir` (empty: the current folder) to its end and answers every
-// box it shows with `answer`; after `timeoutMs` the process is killed.
+// Runs `commandLine` (UTF-8) in `workDir` (empty: the current folder) to its end and answers
+// every box it shows with `answer`; after `timeoutMs` the process is killed.
 RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDir = std::string(),
                        const BoxAnswer& answer = AnswerOk, DWORD timeoutMs = 60000);
 
 // Runs kesdra.exe of this build with these arguments, as RunAndAnswer does.
 RunResult RunKesdra(const std::string& args);
 
-// Runs a UTF-16 command line (text outside the code page) to its end, its output (when
-// given) into `output`; the exit code, or STILL_ACTIVE when it did not end within a minute
-// (it is killed then; a box it shows is not answered).
-DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output = nullptr);
 
 // ---- files and folders --------------------------------------------------------------------
 

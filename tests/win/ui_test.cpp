@@ -194,24 +194,6 @@ TEST_F(Builder, MainWindowLayoutTextsAndTabOrder) {
   CloseAndExpectExit(program, w);
 }
 
-TEST_F(Builder, MakeButtonBuildsSavesTheFieldsAndEndsTheProgram) {
-  RunningProgram program;
-  const MainWindow w = Open(program);
-  Fill(w, "  " + dir_ + "src  ", " setup.exe ", target_ + " ");
-  const BoxSeen box = MakeAndAnswer(program, w);
-  EXPECT_EQ(box.caption, "Information");
-  EXPECT_EQ(box.text, "SFX module has been successfully created");
-  EXPECT_EQ(program.WaitForExit(), 0u);
-  const std::string made = ReadFile(target_);
-  ASSERT_GT(made.size(), 2u);
-  EXPECT_EQ(made.substr(0, 2), "MZ");
-  EXPECT_NE(made.find("doc\\readme.txt"), std::string::npos);
-  // Trimmed, and the source with its delimiter.
-  EXPECT_EQ(StoredValue("Source"), Z(source_));
-  EXPECT_EQ(StoredValue("ExeFile"), Z("setup.exe"));
-  EXPECT_EQ(StoredValue("Target"), Z(target_));
-}
-
 TEST_F(Builder, RejectedInputsAndAFailedBuildKeepTheWindowAndItsFields) {
   WriteFile(dir_ + "blocker", "a file where the target's folder should be");
   struct Case {
@@ -287,23 +269,33 @@ TEST_F(Builder, CloseIsRefusedWhileTheBusyNoticeShows) {
   EXPECT_EQ(program.WaitForExit(), 0u);
 }
 
-TEST_F(Builder, SettingsAreSavedBeforeValidationAndRestoredNextStart) {
+TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) {
   {
     RunningProgram program;
     const MainWindow w = Open(program);
     Fill(w, " " + dir_ + "nowhere", "setup.exe ", target_);
-    MakeAndAnswer(program, w);
+    MakeAndAnswer(program, w);  // refused
+    // Trimmed, and the source with its delimiter.
     EXPECT_EQ(StoredValue("Source"), Z(dir_ + "nowhere\\"));
     EXPECT_EQ(StoredValue("ExeFile"), Z("setup.exe"));
     EXPECT_EQ(StoredValue("Target"), Z(target_));
     CloseAndExpectExit(program, w);
   }
-  RunningProgram again;
-  const MainWindow w = Open(again);
+  RunningProgram program;
+  const MainWindow w = Open(program);
   EXPECT_EQ(Text(w.esource), dir_ + "nowhere\\");
   EXPECT_EQ(Text(w.eexefile), "setup.exe");
   EXPECT_EQ(Text(w.etarget), target_);
-  CloseAndExpectExit(again, w);
+  // Make builds, says so, saves the fields and ends the program.
+  Fill(w, "  " + dir_ + "src  ", " setup.exe ", target_ + " ");
+  const BoxSeen box = MakeAndAnswer(program, w);
+  EXPECT_EQ(box.caption, "Information");
+  EXPECT_EQ(box.text, "SFX module has been successfully created");
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  const std::string made = ReadFile(target_);
+  EXPECT_EQ(made.substr(0, 2), "MZ");
+  EXPECT_NE(made.find("doc\\readme.txt"), std::string::npos);
+  EXPECT_EQ(StoredValue("Source"), Z(source_));
 }
 
 TEST_F(Builder, StoredValueOfAnotherTypeIsSkipped) {

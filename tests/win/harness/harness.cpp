@@ -57,15 +57,6 @@ std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className) {
 }
 
 
-void UseUnmanagedWindows() {
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS) {
-    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-    RegCloseKey(key);
-  }
-}
-
 HWND WaitForBoxOfThread(DWORD thread, HWND except, DWORD timeoutMs) {
   HWND found = nullptr;
   WaitUntil(

@@ -35,9 +35,6 @@ int AnswerOk(const BoxSeen&);  // No to a question, OK otherwise
 std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className);
 // A visible box of the thread other than `except`; null after the deadline.
 HWND WaitForBoxOfThread(DWORD thread, HWND except = nullptr, DWORD timeoutMs = 15000);
-// Without a window manager (Xvfb), Wine waits 2 s for every managed window to be withdrawn
-// when it is destroyed; unmanaged windows go at once. For the test suites that open many.
-void UseUnmanagedWindows();
 
 // ---- programs ---------------------------------------------------------------------------
 

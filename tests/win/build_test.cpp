@@ -186,3 +186,32 @@ TEST_F(HiddenBuild, SourceDateEpochMakesBuildsReproducible) {
   const std::string a = ReadFile(dir_ + "a.exe"), c = ReadFile(dir_ + "c.exe");
   EXPECT_NE(produced::Parse(a, produced::PayloadStart(a)).id, produced::Parse(c, produced::PayloadStart(c)).id);
 }
+
+// A library left beside kesdra.exe under the name of one that the window code loads by name
+// after start-up (uxtheme, msimg32) is never loaded, with the window or without: the builder
+// takes such libraries from the system folder only. Windows searches a program's own folder
+// first for any library that is no known one; Wine does so for the names set native-first
+// (here for this program alone). version.dll is not planted: Wine's own user32 imports it,
+// so under Wine every program with a window loads it before any of its code runs (that
+// kesdra.exe does not import it is checked from the image by the native tests).
+TEST_F(HiddenBuild, LibrariesPlantedBesideTheBuilderAreNotLoaded) {
+  const std::string exe = dir_ + "kesdraplant.exe", appKey = "Software\\Wine\\AppDefaults\\kesdraplant.exe";
+  WriteFile(exe, ReadFile(ProgramDir() + "kesdra.exe"));
+  WriteFile(dir_ + "src\\run.bat", "@echo off");
+  for (const char* name : {"uxtheme", "msimg32"}) {
+    WriteFile(dir_ + name + ".dll", ReadFile(ProgramDir() + "planted_dll.dll"));
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), name, REG_SZ, "native,builtin", 15),
+              ERROR_SUCCESS);
+  }
+  for (const char* mode : {"-h ", ""}) {
+    const RunResult r = RunAndAnswer(Quote(exe) + " " + mode + "-o -c " + Quote(dir_ + "src") + " run.bat " +
+                                     Quote(dir_ + "sfx" + mode + ".exe"));
+    EXPECT_EQ(r.exitCode, 0u) << mode;
+    EXPECT_TRUE(r.boxes.empty()) << mode;
+    EXPECT_TRUE(Exists(dir_ + "sfx" + mode + ".exe")) << mode;
+  }
+  RegDeleteTreeA(HKEY_CURRENT_USER, appKey.c_str());
+  // The planted library leaves a marker beside itself when loaded.
+  EXPECT_FALSE(Exists(dir_ + "uxtheme.dll.loaded"));
+  EXPECT_FALSE(Exists(dir_ + "msimg32.dll.loaded"));
+}

@@ -69,7 +69,11 @@ struct MainWindow {
     }
   }
   bool Busy() const { return IsWindowVisible(lwait) != FALSE; }
+  // The texts of the three fields: source, executable and target.
+  std::vector<std::string> Fields() const { return {Text(esource), Text(eexefile), Text(etarget)}; }
 };
+
+using Texts = std::vector<std::string>;
 
 class Builder : public ::testing::Test {
  protected:
@@ -122,9 +126,7 @@ class Builder : public ::testing::Test {
     EXPECT_FALSE(w.Busy());
     EXPECT_TRUE(IsWindowVisible(w.lweb));
     EXPECT_TRUE(IsWindowVisible(w.lcmdline));
-    EXPECT_EQ(Text(w.esource), source);
-    EXPECT_EQ(Text(w.eexefile), exe);
-    EXPECT_EQ(Text(w.etarget), target);
+    EXPECT_EQ(w.Fields(), (Texts{source, exe, target}));
   }
 
   // The keyboard focus is back in the control that had it.
@@ -183,9 +185,7 @@ TEST_F(Builder, MainWindowLayoutTextsAndTabOrder) {
   EXPECT_TRUE(GetWindowLongA(w.bmake, GWL_STYLE) & BS_DEFPUSHBUTTON);
   EXPECT_TRUE(WaitUntil([&] { return program.FocusedControl() == w.bmake; }, 5000)) << program.FocusedControl();
   // First start: empty fields, and the empty key now exists.
-  EXPECT_EQ(Text(w.esource), "");
-  EXPECT_EQ(Text(w.eexefile), "");
-  EXPECT_EQ(Text(w.etarget), "");
+  EXPECT_EQ(w.Fields(), (Texts{"", "", ""}));
   EXPECT_TRUE(SettingsKeyExists());
 
   const HWND tabOrder[] = {w.esource, w.bsource, w.eexefile, w.bexefile, w.etarget, w.btarget, w.bmake, w.esource};
@@ -283,9 +283,7 @@ TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) 
   }
   RunningProgram program;
   const MainWindow w = Open(program);
-  EXPECT_EQ(Text(w.esource), dir_ + "nowhere\\");
-  EXPECT_EQ(Text(w.eexefile), "setup.exe");
-  EXPECT_EQ(Text(w.etarget), target_);
+  EXPECT_EQ(w.Fields(), (Texts{dir_ + "nowhere\\", "setup.exe", target_}));
   // Make builds, says so, saves the fields and ends the program.
   Fill(w, "  " + dir_ + "src  ", " setup.exe ", target_ + " ");
   const BoxSeen box = MakeAndAnswer(program, w);
@@ -304,9 +302,7 @@ TEST_F(Builder, StoredValueOfAnotherTypeIsSkipped) {
   StoreValue("Target", REG_SZ, Z(target_));
   RunningProgram program;
   const MainWindow w = Open(program);
-  EXPECT_EQ(Text(w.esource), "");
-  EXPECT_EQ(Text(w.eexefile), "%SETUP%.exe");  // never expanded
-  EXPECT_EQ(Text(w.etarget), target_);
+  EXPECT_EQ(w.Fields(), (Texts{"", "%SETUP%.exe", target_}));  // %SETUP% never expanded
   CloseAndExpectExit(program, w);
 }
 
@@ -319,9 +315,7 @@ TEST_F(Builder, CommandLineModeBuildsByItselfAndLeavesTheSettingsAlone) {
   HWND form = program.WaitForWindow("Tfkesdra", 1000);
   ASSERT_NE(form, nullptr);
   const MainWindow w(form);
-  EXPECT_EQ(Text(w.esource), source_);
-  EXPECT_EQ(Text(w.eexefile), "setup.exe");
-  EXPECT_EQ(Text(w.etarget), target_);
+  EXPECT_EQ(w.Fields(), (Texts{source_, "setup.exe", target_}));
   EXPECT_EQ(ReadBox(box).text, "SFX module has been successfully created");
   Answer(box, IDOK);
   EXPECT_EQ(program.WaitForExit(), 0u);

@@ -227,6 +227,7 @@ std::string ShippedDir() {
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(Wide(name)), old_(32767, L'\0') {
+  SetLastError(0);  // an empty value leaves the error as it was
   const DWORD n = GetEnvironmentVariableW(name_.c_str(), &old_[0], static_cast<DWORD>(old_.size()));
   had_ = n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
   old_.resize(n);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR l
   return TRUE;
 }
 
+using Found = std::optional<std::string>;
+
 // What the system's resource functions show of a file.
 class SystemView {
  public:
@@ -55,22 +58,18 @@ class SystemView {
     EnumResourceLanguagesA(module_, type, NameArg(name), CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
     return languages;
   }
-  // Bytes of a resource; `found` false when the system cannot find it.
-  std::string Bytes(LPCSTR type, const std::string& name, WORD language, bool* found) const {
-    HRSRC res = FindResourceExA(module_, type, NameArg(name), language);
-    return Load(res, found);
+  // Bytes of a resource in a language, or in the one the system picks; none when it finds none.
+  Found Bytes(LPCSTR type, const std::string& name, WORD language) const {
+    return Load(FindResourceExA(module_, type, NameArg(name), language));
   }
-  std::string DefaultBytes(LPCSTR type, const std::string& name, bool* found) const {
-    return Load(FindResourceA(module_, NameArg(name), type), found);
+  Found DefaultBytes(LPCSTR type, const std::string& name) const {
+    return Load(FindResourceA(module_, NameArg(name), type));
   }
 
  private:
-  std::string Load(HRSRC res, bool* found) const {
-    *found = res != nullptr;
-    if (!res) return std::string();
-    HGLOBAL global = LoadResource(module_, res);
-    const void* data = LockResource(global);
-    return std::string(static_cast<const char*>(data), SizeofResource(module_, res));
+  Found Load(HRSRC res) const {
+    if (!res) return std::nullopt;
+    return std::string(static_cast<const char*>(LockResource(LoadResource(module_, res))), SizeofResource(module_, res));
   }
   HMODULE module_;
 };
@@ -115,6 +114,23 @@ void ExpectChecksumAsSystem(const std::string& path) {
   EXPECT_EQ(header, computed) << path;
 }
 
+// Every language of `group` in `from` is in `to` under `as`, with its images.
+void ExpectGroupCarried(const SystemView& from, const std::string& group, const SystemView& to, const std::string& as) {
+  const std::vector<WORD> languages = from.Languages(RT_GROUP_ICON, group);
+  ASSERT_FALSE(languages.empty());
+  EXPECT_EQ(to.Languages(RT_GROUP_ICON, as), languages);
+  for (WORD language : languages) {
+    const Found bytes = from.Bytes(RT_GROUP_ICON, group, language);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(to.Bytes(RT_GROUP_ICON, as, language), bytes);
+    for (WORD id : ListedImages(*bytes)) {
+      const Found image = from.DefaultBytes(RT_ICON, "#" + std::to_string(id));
+      EXPECT_TRUE(image) << id;
+      EXPECT_EQ(to.Bytes(RT_ICON, "#" + std::to_string(id), language), image) << id;
+    }
+  }
+}
+
 class PeResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = TempDir("peres"); }
@@ -128,60 +144,6 @@ class PeResourcesTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(PeResourcesTest, StubCarriesTheIconAndVersionOfRegedit) {
-  const std::string exe = kWine64 + "regedit.exe";
-  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
-  ASSERT_TRUE(TransferIcons(exe, target));
-  ASSERT_TRUE(TransferVersionInfo(exe, target));
-
-  SystemView source(exe), produced(target);
-  ASSERT_TRUE(source.ok());
-  ASSERT_TRUE(produced.ok());
-  const std::vector<std::string> exeGroups = source.Names(RT_GROUP_ICON);
-  ASSERT_FALSE(exeGroups.empty());
-  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
-  const std::vector<WORD> languages = source.Languages(RT_GROUP_ICON, exeGroups[0]);
-  EXPECT_EQ(produced.Languages(RT_GROUP_ICON, "MAINICON"), languages);
-  for (WORD language : languages) {
-    bool found = false, foundThere = false;
-    const std::string group = source.Bytes(RT_GROUP_ICON, exeGroups[0], language, &found);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", language, &foundThere), group);
-    EXPECT_TRUE(foundThere);
-    for (WORD id : ListedImages(group)) {
-      const std::string name = "#" + std::to_string(id);
-      const std::string image = source.DefaultBytes(RT_ICON, name, &found);
-      ASSERT_TRUE(found) << id;
-      EXPECT_EQ(produced.Bytes(RT_ICON, name, language, &foundThere), image) << id;
-    }
-  }
-  bool found = true;
-  produced.Bytes(RT_ICON, "#1", 0x405, &found);
-  if (std::find(languages.begin(), languages.end(), 0x405) == languages.end()) {
-    EXPECT_FALSE(found) << "the stub's own image went with its group";
-  }
-  EXPECT_EQ(IconCount(target), 1u);
-
-  EXPECT_FALSE(VersionBlock(exe).empty());
-  EXPECT_EQ(VersionBlock(target), VersionBlock(exe));
-  EXPECT_EQ(VersionString(target, "FileDescription"), VersionString(exe, "FileDescription"));
-  EXPECT_FALSE(VersionString(target, "FileVersion").empty());
-  // The stub's other resources stay.
-  EXPECT_FALSE(produced.Names(RT_STRING).empty());
-}
-
-TEST_F(PeResourcesTest, FailedTransferLeavesTheStubAlone) {
-  const std::string target = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
-  const std::string before = ReadFile(target);
-  WriteFile(dir_ + "setup.bat", "@echo off\r\n");
-  EXPECT_FALSE(TransferIcons(dir_ + "setup.bat", target));
-  EXPECT_FALSE(TransferVersionInfo(dir_ + "setup.bat", target));
-  EXPECT_EQ(ReadFile(target), before);
-  SystemView produced(target);
-  ASSERT_TRUE(produced.ok());
-  EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
-}
-
 // The fixtures: executables made with windres next to this test, one layout each.
 class FixtureTest : public PeResourcesTest {
  protected:
@@ -190,24 +152,6 @@ class FixtureTest : public PeResourcesTest {
     target_ = Copy(ProgramDir() + "sfxhead.exe", "produced.exe");
   }
   static std::string Fixture(const char* name) { return ProgramDir() + "fixture_" + name + ".exe"; }
-  // Every language of `group` in `from` is in the target under `as`, with its images.
-  void ExpectGroupCarried(const SystemView& from, const std::string& group, const SystemView& to,
-                          const std::string& as) {
-    const std::vector<WORD> languages = from.Languages(RT_GROUP_ICON, group);
-    ASSERT_FALSE(languages.empty());
-    EXPECT_EQ(to.Languages(RT_GROUP_ICON, as), languages);
-    for (WORD language : languages) {
-      bool a = false, b = false;
-      const std::string bytes = from.Bytes(RT_GROUP_ICON, group, language, &a);
-      EXPECT_EQ(to.Bytes(RT_GROUP_ICON, as, language, &b), bytes);
-      EXPECT_TRUE(a && b);
-      for (WORD id : ListedImages(bytes)) {
-        const std::string name = "#" + std::to_string(id);
-        EXPECT_EQ(to.Bytes(RT_ICON, name, language, &b), from.DefaultBytes(RT_ICON, name, &a)) << id;
-        EXPECT_TRUE(a && b) << id;
-      }
-    }
-  }
   std::string target_;
 };
 
@@ -219,12 +163,9 @@ TEST_F(FixtureTest, TwoGroupsOnlyTheFirstInDirectoryOrder) {
   EXPECT_EQ(groups, (std::vector<std::string>{"APPICON", "BICON", "#1"}));
   EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
   ExpectGroupCarried(source, "APPICON", produced, "MAINICON");
-  bool found = false;
   for (const std::string& other : {std::string("BICON"), std::string("#1")})
-    for (WORD id : ListedImages(source.Bytes(RT_GROUP_ICON, other, 1033, &found))) {
-      produced.Bytes(RT_ICON, "#" + std::to_string(id), 1033, &found);
-      EXPECT_FALSE(found) << "image " << id << " of a later group";
-    }
+    for (WORD id : ListedImages(source.Bytes(RT_GROUP_ICON, other, 1033).value_or("")))
+      EXPECT_FALSE(produced.Bytes(RT_ICON, "#" + std::to_string(id), 1033)) << "image " << id << " of a later group";
   EXPECT_EQ(IconCount(target_), 1u);
 }
 
@@ -234,27 +175,19 @@ TEST_F(FixtureTest, GroupInTwoLanguages) {
   ASSERT_TRUE(source.ok() && produced.ok());
   EXPECT_EQ(source.Languages(RT_GROUP_ICON, "#100"), (std::vector<WORD>{1031, 1033}));
   ExpectGroupCarried(source, "#100", produced, "MAINICON");
-  bool found = true;
-  produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &found);
-  EXPECT_FALSE(found) << "the stub's group is gone";
+  EXPECT_FALSE(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405)) << "the stub's group is gone";
 }
 
 TEST_F(FixtureTest, GroupWithoutImages) {
   ASSERT_TRUE(TransferIcons(Fixture("empty_group"), target_));
   SystemView produced(target_);
   ASSERT_TRUE(produced.ok());
-  bool found = false;
-  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0, &found), std::string("\0\0\1\0\0\0", 6));
-  EXPECT_TRUE(found);
+  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0), Found(std::string("\0\0\1\0\0\0", 6)));
   EXPECT_TRUE(produced.Names(RT_ICON).empty()) << "the stub's image went with its group";
 }
 
 TEST_F(FixtureTest, VersionInTwoLanguagesAndUnderATextName) {
-  const std::string iconsBefore = [&] {
-    SystemView v(target_);
-    bool f = false;
-    return v.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &f);
-  }();
+  const Found iconsBefore = SystemView(target_).Bytes(RT_GROUP_ICON, "MAINICON", 0x405);
   ASSERT_TRUE(TransferVersionInfo(Fixture("version"), target_));
   SystemView source(Fixture("version")), produced(target_);
   ASSERT_TRUE(source.ok() && produced.ok());
@@ -263,22 +196,25 @@ TEST_F(FixtureTest, VersionInTwoLanguagesAndUnderATextName) {
   for (const std::string& name : source.Names(RT_VERSION)) {
     EXPECT_EQ(produced.Languages(RT_VERSION, name), source.Languages(RT_VERSION, name)) << name;
     for (WORD language : source.Languages(RT_VERSION, name)) {
-      bool a = false, b = false;
-      EXPECT_EQ(produced.Bytes(RT_VERSION, name, language, &b), source.Bytes(RT_VERSION, name, language, &a));
-      EXPECT_TRUE(a && b) << name << " " << language;
+      EXPECT_TRUE(source.Bytes(RT_VERSION, name, language)) << name << " " << language;
+      EXPECT_EQ(produced.Bytes(RT_VERSION, name, language), source.Bytes(RT_VERSION, name, language));
     }
   }
   EXPECT_EQ(VersionString(target_, "FileDescription"), VersionString(Fixture("version"), "FileDescription"));
   EXPECT_EQ(VersionString(target_, "FileVersion"), "2.3.4.5");
-  bool found = false;
-  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405, &found), iconsBefore) << "icons untouched";
+  EXPECT_EQ(produced.Bytes(RT_GROUP_ICON, "MAINICON", 0x405), iconsBefore) << "icons untouched";
 }
 
-TEST_F(FixtureTest, NoResourcesAtAll) {
+// A file that is no program and a program without resources: no icons to carry over (a
+// failure that leaves the stub as it was), and no version, which for a program is no failure.
+TEST_F(FixtureTest, NothingToTransferLeavesTheStubAlone) {
   const std::string before = ReadFile(target_);
+  WriteFile(dir_ + "setup.bat", "@echo off\r\n");
+  EXPECT_FALSE(TransferIcons(dir_ + "setup.bat", target_));
+  EXPECT_FALSE(TransferVersionInfo(dir_ + "setup.bat", target_));
   EXPECT_FALSE(TransferIcons(Fixture("no_resources"), target_));
   EXPECT_EQ(ReadFile(target_), before);
-  EXPECT_TRUE(TransferVersionInfo(Fixture("no_resources"), target_)) << "nothing to add is not a failure";
+  EXPECT_TRUE(TransferVersionInfo(Fixture("no_resources"), target_));
   SystemView produced(target_);
   ASSERT_TRUE(produced.ok());
   EXPECT_EQ(produced.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
@@ -294,28 +230,30 @@ std::string HowItEnds(const std::string& commandLine) {
   return r.timedOut ? "running" : "exit " + std::to_string(r.exitCode);
 }
 
+// The builder carries regedit's icon and version into the stub, which keeps its other
+// resources; the file's checksum is the system's, and it runs.
 TEST_F(PeResourcesTest, BuiltAroundRegeditItShowsItsResourcesAndRuns) {
-  const std::string src = dir_ + "src\\";
-  CreateDirectoryA(src.c_str(), nullptr);
-  Copy(kWine64 + "regedit.exe", "src\\regedit.exe");
+  const std::string exe = kWine64 + "regedit.exe";
+  CreateDirectoryA((dir_ + "src").c_str(), nullptr);
+  Copy(exe, "src\\regedit.exe");
   const std::string produced = dir_ + "regedit-sfx.exe";
-  const RunResult build =
-      RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " -o -c -h " + Quote(src) + " regedit.exe " + Quote(produced));
+  const RunResult build = RunKesdra("-o -c -h " + Quote(dir_ + "src\\") + " regedit.exe " + Quote(produced));
   ASSERT_TRUE(build.started);
   EXPECT_EQ(build.exitCode, 0u);
   for (const BoxSeen& box : build.boxes) ADD_FAILURE() << box.caption << ": " << box.text;
   ExpectChecksumAsSystem(produced);
 
-  SystemView source(kWine64 + "regedit.exe"), view(produced);
-  ASSERT_TRUE(view.ok());
-  const std::string group = source.Names(RT_GROUP_ICON)[0];
-  for (WORD language : source.Languages(RT_GROUP_ICON, group)) {
-    bool a = false, b = false;
-    EXPECT_EQ(view.Bytes(RT_GROUP_ICON, "MAINICON", language, &b), source.Bytes(RT_GROUP_ICON, group, language, &a));
-    EXPECT_TRUE(a && b);
-  }
+  SystemView source(exe), view(produced);
+  ASSERT_TRUE(source.ok() && view.ok());
+  EXPECT_EQ(view.Names(RT_GROUP_ICON), std::vector<std::string>{"MAINICON"});
+  ExpectGroupCarried(source, source.Names(RT_GROUP_ICON).at(0), view, "MAINICON");
+  const std::vector<WORD> languages = view.Languages(RT_GROUP_ICON, "MAINICON");
+  EXPECT_TRUE(!view.Bytes(RT_ICON, "#1", 0x405) || std::find(languages.begin(), languages.end(), 0x405) != languages.end())
+      << "the stub's own image went with its group";
   EXPECT_EQ(IconCount(produced), 1u);
-  EXPECT_EQ(VersionBlock(produced), VersionBlock(kWine64 + "regedit.exe"));
+  EXPECT_FALSE(VersionBlock(exe).empty());
+  EXPECT_EQ(VersionBlock(produced), VersionBlock(exe));
+  EXPECT_FALSE(view.Names(RT_STRING).empty());
 
   // It runs: the stub unpacks regedit and hands it these parameters.
   const std::string exported = dir_ + "exported.reg";
@@ -345,11 +283,8 @@ TEST_P(WineProgramTest, StillStartsWithNewIcons) {
     // Other resource types are untouched.
     for (LPCSTR type : {RT_STRING, RT_DIALOG, RT_MENU, RT_ACCELERATOR})
       for (const std::string& name : before.Names(type))
-        for (WORD language : before.Languages(type, name)) {
-          bool a = false, b = false;
-          EXPECT_EQ(after.Bytes(type, name, language, &b), before.Bytes(type, name, language, &a)) << name;
-          EXPECT_EQ(a, b);
-        }
+        for (WORD language : before.Languages(type, name))
+          EXPECT_EQ(after.Bytes(type, name, language), before.Bytes(type, name, language)) << name;
   }
   if (std::string(GetParam()) == "regedit.exe") {
     // Its work, not just its start: an export through the rewritten program.

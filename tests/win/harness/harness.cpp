@@ -56,26 +56,14 @@ std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className) {
   return search.found;
 }
 
-std::vector<HWND> WindowsOfThread(DWORD thread, const char* className) {
-  WindowSearch search{0, className, {}};
-  EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-void UseUnmanagedWindows() {
-  HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) == ERROR_SUCCESS) {
-    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-    RegCloseKey(key);
-  }
-}
 
 HWND WaitForBoxOfThread(DWORD thread, HWND except, DWORD timeoutMs) {
   HWND found = nullptr;
   WaitUntil(
       [&] {
-        for (HWND box : WindowsOfThread(thread, "#32770"))
+        WindowSearch search{0, "#32770", {}};
+        EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&search));
+        for (HWND box : search.found)
           if (box != except && IsWindowVisible(box)) return (found = box) != nullptr;
         return false;
       },
@@ -90,15 +78,19 @@ RunningProgram::~RunningProgram() {
   CloseHandle(info_.hProcess);
 }
 
-bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir) {
-  STARTUPINFOA start = {};
+bool RunningProgram::Start(const std::string& commandLine, const std::string& workDir, HANDLE output) {
+  STARTUPINFOW start = {};
   start.cb = sizeof start;
+  if (output) {
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = start.hStdError = output;
+  }
   // Wine has been seen to refuse, rarely, to start a program just written; once more after a
   // pause tells that apart from a program that cannot start, and the reason is printed.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    std::string line = commandLine;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       workDir.empty() ? nullptr : workDir.c_str(), &start, &info_))
+    std::wstring line = Wide(commandLine);
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                       workDir.empty() ? nullptr : Wide(workDir).c_str(), &start, &info_))
       return true;
     std::printf("could not start %s: error %lu\n", commandLine.c_str(), GetLastError());
     Sleep(500);
@@ -227,13 +219,33 @@ std::string ProgramDir() {
   return p.substr(0, p.find_last_of('\\') + 1);
 }
 
+std::string ShippedDir() {
+  char native[8] = {};
+  GetEnvironmentVariableA("KESDRA_I386_NATIVE", native, sizeof native);
+  const std::string shipped = ProgramDir() + "..\\win-i686\\";
+  return std::string(native) == "1" && Exists(shipped + "sfxhead.exe") ? shipped : ProgramDir();
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(Wide(name)), old_(32767, L'\0') {
+  SetLastError(0);  // an empty value leaves the error as it was
+  const DWORD n = GetEnvironmentVariableW(name_.c_str(), &old_[0], static_cast<DWORD>(old_.size()));
+  had_ = n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  old_.resize(n);
+  SetEnvironmentVariableW(name_.c_str(), value ? Wide(value).c_str() : nullptr);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+
 std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
 
-std::string UnixPath(std::string windowsPath) {
-  if (windowsPath.size() > 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') && windowsPath[1] == ':')
-    windowsPath.erase(0, 2);
-  for (char& c : windowsPath) c = c == '\\' ? '/' : c;
-  return windowsPath;
+std::string UnixPath(const std::string& windowsPath) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName ? unixName(Wide(windowsPath).c_str()) : nullptr;
+  const std::string result = name ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
 }
 
 bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
@@ -250,24 +262,11 @@ bool StartLinuxProgram(const std::string& path, const std::string& arguments) {
   return true;
 }
 
-DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  if (output) {
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = output;
-  }
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
-    return STILL_ACTIVE;
-  DWORD code = STILL_ACTIVE;
-  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, STILL_ACTIVE);
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return code;
+bool RunLinuxProgram(const std::string& path, const std::string& arguments, const std::function<bool()>& done) {
+  return StartLinuxProgram(path, arguments) && WaitUntil(done, 5000);
 }
+
+RunResult RunKesdra(const std::string& args) { return RunAndAnswer(Quote(ProgramDir() + "kesdra.exe") + " " + args); }
 
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide(utf8.size() + 1, L'\0');

@@ -31,14 +31,10 @@ void Answer(HWND box, int buttonId);
 using BoxAnswer = std::function<int(const BoxSeen&)>;
 int AnswerOk(const BoxSeen&);  // No to a question, OK otherwise
 
-// Top-level windows of a process or a thread with the given class name (empty: any class).
+// Top-level windows of a process with the given class name (empty: any class).
 std::vector<HWND> WindowsOfProcess(DWORD pid, const char* className);
-std::vector<HWND> WindowsOfThread(DWORD thread, const char* className);
 // A visible box of the thread other than `except`; null after the deadline.
 HWND WaitForBoxOfThread(DWORD thread, HWND except = nullptr, DWORD timeoutMs = 15000);
-// Without a window manager (Xvfb), Wine waits 2 s for every managed window to be withdrawn
-// when it is destroyed; unmanaged windows go at once. For the test suites that open many.
-void UseUnmanagedWindows();
 
 // ---- programs ---------------------------------------------------------------------------
 
@@ -50,7 +46,9 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
   ~RunningProgram();
 
-  bool Start(const std::string& commandLine, const std::string& workDir = std::string());
+  // A UTF-8 command line, started in `workDir` (empty: the current folder), its output (when
+  // given) into `output`.
+  bool Start(const std::string& commandLine, const std::string& workDir = std::string(), HANDLE output = nullptr);
   DWORD Pid() const { return info_.dwProcessId; }
   DWORD Thread() const { return info_.dwThreadId; }
   bool Running() const { return !Ended(0); }
@@ -78,15 +76,14 @@ struct RunResult {
   std::vector<BoxSeen> boxes;
 };
 
-// Runs `commandLine` in `workDir` (empty: the current folder) to its end and answers every
-// box it shows with `answer`; after `timeoutMs` the process is killed.
+// Runs `commandLine` (UTF-8) in `workDir` (empty: the current folder) to its end and answers
+// every box it shows with `answer`; after `timeoutMs` the process is killed.
 RunResult RunAndAnswer(const std::string& commandLine, const std::string& workDir = std::string(),
                        const BoxAnswer& answer = AnswerOk, DWORD timeoutMs = 60000);
 
-// Runs a UTF-16 command line (text outside the code page) to its end, its output (when
-// given) into `output`; the exit code, or STILL_ACTIVE when it did not end within a minute
-// (it is killed then; a box it shows is not answered).
-DWORD RunWide(std::wstring commandLine, const std::wstring& workDir, HANDLE output = nullptr);
+// Runs kesdra.exe of this build with these arguments, as RunAndAnswer does.
+RunResult RunKesdra(const std::string& args);
+
 
 // ---- files and folders --------------------------------------------------------------------
 
@@ -99,13 +96,32 @@ bool Exists(const std::string& path);
 void RemoveTree(const std::string& dir);
 // The folder of the running test program, with trailing backslash.
 std::string ProgramDir();
+// The folder of the shipped 32-bit programs where this machine runs 32-bit code itself
+// (KESDRA_I386_NATIVE=1 from scripts/wine-env) and they are built; else ProgramDir().
+std::string ShippedDir();
+
+// Sets an environment variable (UTF-8; null removes it) until the end of the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv();
+
+ private:
+  std::wstring name_, old_;
+  bool had_;
+};
+
 // UTF-8 text (paths outside the code page in the tests' sources) as UTF-16.
 std::wstring Wide(const std::string& utf8);
 // Quotes one argument for a command line.
 std::string Quote(const std::string& arg);
-// A path of drive Z: (Wine's view of the Linux root) as Linux programs see it.
-std::string UnixPath(std::string windowsPath);
+// A Windows path as Linux programs see it (Wine's own mapping); empty when there is none.
+std::string UnixPath(const std::string& windowsPath);
 // Starts a Linux program (Wine runs those too); its end cannot be awaited, only its effects.
 bool StartLinuxProgram(const std::string& path, const std::string& arguments);
+// Starts a Linux program and waits until `done` holds (at most five seconds).
+bool RunLinuxProgram(const std::string& path, const std::string& arguments, const std::function<bool()>& done);
 
 }  // namespace harness

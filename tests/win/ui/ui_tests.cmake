@@ -6,10 +6,7 @@ kesdra_add_win_test(win_ui_test SOURCES tests/win/ui_test.cpp DEPENDS kesdra PRO
 add_executable(win_ui_shot tests/win/ui/shot_helper.cpp)
 target_link_libraries(win_ui_shot PRIVATE win_harness ${KESDRA_STATIC_LINK})
 
-# The message boxes in process, answered by a watcher thread.
-kesdra_add_win_test(win_messagebox_test SOURCES tests/win/messagebox_test.cpp LIBS kesdra_uikit
-                    PROPERTIES RUN_SERIAL TRUE)
-
-# Version, shell and folder-browser utilities in process.
-kesdra_add_win_test(win_shell_test SOURCES tests/win/shell_test.cpp LIBS kesdra_uikit DEPENDS kesdra
+# The message boxes, the folder browser and the shell utilities in process, answered by a
+# watcher thread.
+kesdra_add_win_test(win_uikit_test SOURCES tests/win/uikit_test.cpp LIBS kesdra_uikit DEPENDS kesdra
                     PROPERTIES RUN_SERIAL TRUE)

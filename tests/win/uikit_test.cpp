@@ -1,21 +1,25 @@
-// The builder's three message boxes, in process: captions, buttons and their default, the
-// owner, and the window handling around a box (top-most lifting with nesting, disabling and
-// re-enabling, focus restore). A watcher thread reads and answers every box.
+// The builder's interface kit in process: its three message boxes (captions, buttons and
+// their default, the owner, and the window handling around a box: top-most lifting with
+// nesting, disabling and re-enabling, focus restore), the folder browser, the version text
+// and the shell. A watcher thread reads and answers every box and dialog.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 
 #include "harness.h"
+// After windows.h, which the harness brings.
+#include <commctrl.h>
 #include "ui_driver.h"
 #include "uikit/application_win32.h"
 #include "uikit/messageboxes.h"
+#include "uikit/shell.h"
 
 namespace {
 
 DWORD g_uiThread = 0;
 
-// A visible box of the interface thread other than `except`; null after the deadline.
+// A visible box or dialog of the interface thread other than `except`; null after the deadline.
 HWND WaitForBox(HWND except = nullptr) { return harness::WaitForBoxOfThread(g_uiThread, except, 10000); }
 
 // Runs `watch` on its own thread while the interface thread shows a box through `show`.
@@ -27,7 +31,8 @@ void WithWatcher(const std::function<void()>& show, const std::function<void()>&
 
 bool IsTopMost(HWND window) { return (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
-class MessageBoxes : public ::testing::Test {
+// Other windows of the program, one top-most, which a box or dialog disables while it is up.
+class UiKit : public ::testing::Test {
  protected:
   void SetUp() override {
     g_uiThread = GetCurrentThreadId();
@@ -42,6 +47,7 @@ class MessageBoxes : public ::testing::Test {
   }
   HWND other_ = nullptr, topMost_ = nullptr;
 };
+using MessageBoxes = UiKit;
 
 TEST_F(MessageBoxes, CaptionsButtonsAndOwner) {
   WithWatcher([] { ShowError("Source directory does not exist\r\n\r\nC:\\x\\"); },
@@ -121,6 +127,86 @@ TEST_F(MessageBoxes, OtherWindowsAreDisabledAndTopMostsLiftedUntilTheOuterBoxClo
   EXPECT_TRUE(IsWindowEnabled(other_));
   EXPECT_TRUE(IsWindowEnabled(topMost_));
   EXPECT_EQ(GetActiveWindow(), other_);
+}
+
+// Same process, so the item's text buffer can be handed over directly.
+std::string SelectedItemText(HWND tree) {
+  const LRESULT item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+  if (!item) return std::string();
+  char text[MAX_PATH] = {};
+  TVITEMA query = {};
+  query.mask = TVIF_TEXT;
+  query.hItem = reinterpret_cast<HTREEITEM>(item);
+  query.pszText = text;
+  query.cchTextMax = sizeof text;
+  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&query));
+  return text;
+}
+
+TEST(FileVersionText, FourFieldsOrNothing) {
+  EXPECT_EQ(FileVersionText(harness::ProgramDir() + "kesdra.exe"), "1.0.0.0");
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  EXPECT_EQ(FileVersionText(self), "");  // the test program carries no version resource
+  EXPECT_EQ(FileVersionText(harness::ProgramDir() + "no-such-file.exe"), "");
+}
+
+TEST(ShellOpen, BlankTargetsAreRefusedWithoutTheShell) {
+  EXPECT_FALSE(ShellOpen(""));
+  EXPECT_FALSE(ShellOpen(" \t\r\n "));
+}
+
+class FolderBrowser : public UiKit {
+ protected:
+  void SetUp() override {
+    UiKit::SetUp();
+    // Directly under C:\, where the tree has few siblings to fill in before it can select.
+    dir_ = "C:\\kesdra-browse-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(dir_.c_str(), nullptr);
+  }
+  void TearDown() override {
+    UiKit::TearDown();
+    harness::RemoveTree(dir_);
+  }
+  std::string dir_;
+};
+
+TEST_F(FolderBrowser, OpensAtTheGivenFolderAndReturnsItOnOk) {
+  std::string directory = dir_;
+  bool chosen = false;
+  harness::Watcher watcher([&] {
+    HWND dialog = WaitForBox();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(IsWindowEnabled(other_));
+    // The tree fills and selects after the dialog appears: wait for the folder's own name.
+    HWND tree = FindWindowExA(dialog, nullptr, "SysTreeView32", nullptr);
+    ASSERT_NE(tree, nullptr);
+    const std::string name = dir_.substr(dir_.rfind('\\', dir_.size() - 2) + 1, dir_.size() - 1 - (dir_.rfind('\\', dir_.size() - 2) + 1));
+    EXPECT_TRUE(harness::WaitUntil([&] { return SelectedItemText(tree) == name; }, 10000)) << SelectedItemText(tree);
+    harness::Answer(dialog, IDOK);
+  });
+  chosen = BrowseForDirectory(&directory);
+  watcher.join();
+  EXPECT_TRUE(chosen);
+  EXPECT_EQ(directory, dir_.substr(0, dir_.size() - 1));  // no trailing delimiter
+  EXPECT_TRUE(IsWindowEnabled(other_));
+}
+
+TEST_F(FolderBrowser, CancelLeavesAMissingFolderEmpty) {
+  std::string directory = dir_ + "gone";
+  bool chosen = true;
+  SetErrorMode(0);
+  harness::Watcher watcher([&] {
+    HWND dialog = WaitForBox();
+    ASSERT_NE(dialog, nullptr);
+    harness::Answer(dialog, IDCANCEL);
+  });
+  chosen = BrowseForDirectory(&directory);
+  watcher.join();
+  EXPECT_FALSE(chosen);
+  EXPECT_EQ(directory, "");
+  EXPECT_TRUE(IsWindowEnabled(other_));
+  EXPECT_EQ(GetErrorMode(), 0u);  // the error mode is back
 }
 
 }  // namespace

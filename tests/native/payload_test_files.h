@@ -18,7 +18,6 @@ namespace payload_test {
 
 using peimg::Put16;
 using peimg::Put32;
-inline void PutLe32(std::string& s, size_t at, uint32_t v) { Put32(s, at, v); }  // the name tests/win uses
 using produced::ReadBytes;
 
 // Writes `data` to `path`, making the folders above it.

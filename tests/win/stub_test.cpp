@@ -289,7 +289,7 @@ TEST_F(StubTest, DamagedOrEmptyFilesAreRefused) {
   corrupt[second + 17 + 10 + 2] = 'X';
   ExpectFileRefused("corrupted data byte", stub_, corrupt);
   std::string negative = full;
-  PutLe32(negative, second + 5, 0xFFFFFF00u);  // the second entry's Size
+  Put32(negative, second + 5, 0xFFFFFF00u);  // the second entry's Size
   ExpectFileRefused("negative size", stub_, negative);
   std::string badId = full;
   badId.replace(stub_.size() + 1, 10, "..\\..\\0000");  // would name another folder
@@ -810,7 +810,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BuiltFile, ::testing::Values("", "-z"),
 void Reseal(std::string* payload) {
   const char* p = payload->data() + kPayloadIdSize;
   const int32_t n = static_cast<int32_t>(payload->size() - kPayloadIdSize - 4);
-  PutLe32(*payload, payload->size() - 4, Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4));
+  Put32(*payload, payload->size() - 4, Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4));
 }
 
 TEST_F(StubTest, SignedCompressedFileUnpacksAsBefore) {
@@ -820,13 +820,13 @@ TEST_F(StubTest, SignedCompressedFileUnpacksAsBefore) {
   file.resize((file.size() + 7) / 8 * 8, '\0');
   const size_t certAt = file.size();
   std::string cert(8, '\0');
-  PutLe32(cert, 0, 1032);
-  PutLe32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
+  Put32(cert, 0, 1032);
+  Put32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
   file += cert + RandomBytes(1024, 11);
   const size_t pe = produced::Le(file, 0x3C, 2);
   const size_t directory = pe + 24 + (produced::Le(file, pe + 24, 2) == 0x20B ? 112 : 96) + 4 * 8;
-  PutLe32(file, directory, static_cast<uint32_t>(certAt));
-  PutLe32(file, directory + 4, 1032);
+  Put32(file, directory, static_cast<uint32_t>(certAt));
+  Put32(file, directory + 4, 1032);
   const std::string path = dir_ + "signed.exe";
   WriteFile(path, file);
   SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
@@ -855,12 +855,12 @@ TEST_F(StubTest, DamagedOrForeignCompressedPayloadsAreRefusedBeforeAnythingIsWri
   for (size_t keep : {size_t(kPayloadIdSize + 10), payload.size() / 3, payload.size() - 1})
     cases.push_back({"cut at " + std::to_string(keep), payload.substr(0, keep)});
   std::string sizes = payload;
-  PutLe32(sizes, trailer, produced::Le(sizes, trailer, 4) + 100);
+  Put32(sizes, trailer, produced::Le(sizes, trailer, 4) + 100);
   Reseal(&sizes);
   cases.push_back({"declared size larger than the streams", sizes});
   const size_t last = trailer - kStreamRecordSize;  // an LZMA stream: it holds the end record
   std::string dictionary = payload;
-  PutLe32(dictionary, last + 4, kMaxDictionarySize * 2);
+  Put32(dictionary, last + 4, kMaxDictionarySize * 2);
   Reseal(&dictionary);
   cases.push_back({"dictionary above the maximum", dictionary});
   std::string lclp = payload;

@@ -132,10 +132,8 @@ TEST_F(TransferTest, FailuresLeaveTheTargetByteForByte) {
 
   EXPECT_FALSE(TransferIcons(exe_ + ".missing", target_));
   ExpectTargetUntouched();
-}
 
-TEST_F(TransferTest, TargetThatIsNotAnImageIsLeftAlone) {
-  MakeExe({{14, 7, 0, Group({})}});
+  MakeExe({{14, 7, 0, Group({})}});  // a good executable, a target that is not an image
   const Bytes notAnImage = {'M', 'Z', 'n', 'o', 't'};
   WriteFile(target_, notAnImage);
   EXPECT_FALSE(TransferIcons(exe_, target_));

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <string>
+#include <utility>
 
 #include "stub/progress_math.h"
 #include "stub/u_translations.h"
@@ -72,24 +73,17 @@ TEST(Translations, VietnameseKeepsItsCombiningToneMarks) {
   EXPECT_EQ(std::string(WaitText(23)), "Vui Lo\xCCng \xD0\xF5\xF2i");
 }
 
-TEST(Translations, PrimaryLanguageSelectsTheRow) {
-  EXPECT_EQ(LanguageRowFor(0x0407), 2);   // German (Germany)
-  EXPECT_EQ(LanguageRowFor(0x0807), 2);   // German (Switzerland): same primary language
-  EXPECT_EQ(LanguageRowFor(0x0405), 1);   // Czech
-  EXPECT_EQ(LanguageRowFor(0x041A), 16);  // Croatian
-  EXPECT_EQ(LanguageRowFor(0x081A), 16);  // Serbian (Latin) shares the primary id
-  EXPECT_EQ(LanguageRowFor(0x141A), 16);  // Bosnian too
-  EXPECT_EQ(LanguageRowFor(0x042A), 23);  // Vietnamese
-  EXPECT_EQ(LanguageRowFor(0x040D), 25);  // Hebrew
-  EXPECT_EQ(LanguageRowFor(0x0424), 17);  // Slovenian
-}
-
-TEST(Translations, UnlistedLanguagesGetEnglish) {
-  for (uint16_t id : {0x0409, 0x0809, 0x0804, 0x0411, 0x0412, 0x041F, 0x0000, 0x00FF, 0x0401}) {
-    EXPECT_EQ(LanguageRowFor(id), 0) << std::hex << id;
-  }
-  // Only the low 8 bits are the primary language: a sublanguage never changes the row.
-  EXPECT_EQ(LanguageRowFor(0xFC07), 2);
+// Only the low 8 bits are the primary language: a sublanguage never changes the row; a
+// language not listed gets English.
+TEST(Translations, PrimaryLanguageSelectsTheRowElseEnglish) {
+  const std::pair<uint16_t, int> cases[] = {
+      {0x0407, 2}, {0x0807, 2}, {0xFC07, 2},  // German (Germany, Switzerland, any sublanguage)
+      {0x0405, 1},                            // Czech
+      {0x041A, 16}, {0x081A, 16}, {0x141A, 16},  // Croatian; Serbian (Latin) and Bosnian share its id
+      {0x042A, 23}, {0x040D, 25}, {0x0424, 17},  // Vietnamese, Hebrew, Slovenian
+      {0x0409, 0}, {0x0809, 0}, {0x0804, 0}, {0x0411, 0}, {0x0412, 0}, {0x041F, 0}, {0x0000, 0}, {0x00FF, 0},
+      {0x0401, 0}};
+  for (const auto& [id, row] : cases) EXPECT_EQ(LanguageRowFor(id), row) << std::hex << id;
 }
 
 TEST(Translations, EveryListedPrimaryIdHasItsOwnRow) {

@@ -337,20 +337,18 @@ TEST_F(BuildFailureTest, AFailedBuildLeavesThePreviousTargetAsItWas) {
   EXPECT_EQ(ReadBytes(target_), good);
 }
 
-TEST_F(BuildFailureTest, ASourceFileThatShrankStopsTheBuildNamingIt) {
+TEST_F(BuildFailureTest, AnUnreadableTargetFolderOrSourceOrAShrunkenFileFailsWithItsPath) {
   Write("run.exe", "r");
   Write("sub/shrank.txt", "was longer when listed");
-  fs_.shortFile = src_ + "/sub/shrank.txt";
-  ExpectFailure(kErrReadBeyondEnd, fs_.shortFile);
-}
-
-TEST_F(BuildFailureTest, AnUnreadableTargetFolderOrSourceFailsWithItsPath) {
-  Write("run.exe", "r");
   fs_.refused = target_ + ".kesdra-tmp";
   ExpectFailure(kErrAccessDenied, target_);
   watcher_ = WatchingHost();
   fs_.refused = src_ + "/run.exe";
   ExpectFailure(kErrAccessDenied, fs_.refused);
+  watcher_ = WatchingHost();
+  fs_.refused.clear();
+  fs_.shortFile = src_ + "/sub/shrank.txt";
+  ExpectFailure(kErrReadBeyondEnd, fs_.shortFile);
 }
 
 TEST_F(BuildFailureTest, AFolderThatCannotBeListedIsLeftOutSilently) {

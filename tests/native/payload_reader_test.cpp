@@ -64,7 +64,7 @@ TEST(LocatePayloadStart, WithoutMzLooksForPeAtOffsetTwo) {
   EXPECT_EQ(StartOf(file), 0x200);
 }
 
-TEST(LocatePayloadStart, NoSignatureMeansNoPayload) {
+TEST(LocatePayloadStart, NoSignatureOrAHeaderCutShortMeansNoPayload) {
   std::string file = TinyStub();
   file[0x80] = 'X';
   EXPECT_EQ(StartOf(file, kFaultNoPeImage), 0);
@@ -72,9 +72,7 @@ TEST(LocatePayloadStart, NoSignatureMeansNoPayload) {
   std::string high = TinyStub();
   Put32(high, 0x3C, 0x10080);
   EXPECT_EQ(StartOf(high), 0x400);
-}
-
-TEST(LocatePayloadStart, AHeaderCutShortIsAReadFailure) {
+  // A header cut short is a read failure.
   const std::string stub = TinyStub();
   StartOf(stub.substr(0, 0x80 + 3), kFaultRead);
   StartOf(stub.substr(0, 0x80 + 24 + 0xE0 + 40 + 19), kFaultRead);

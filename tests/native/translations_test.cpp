@@ -92,7 +92,7 @@ TEST(Translations, EveryListedPrimaryIdHasItsOwnRow) {
   for (int row = 1; row < kLanguageCount; ++row) EXPECT_EQ(rowsSeen[row], 1) << "row " << row;
 }
 
-TEST(ProgressMath, LabelRoundsAndBarTruncates) {
+TEST(ProgressMath, LabelRoundsAndBarTruncatesAndTheLabelsText) {
   EXPECT_EQ(ProgressPercent(0.996f), 100);
   EXPECT_EQ(ProgressBarEnd(0.996f), 302);
   EXPECT_EQ(ProgressBarEnd(1.0f), 304);
@@ -101,6 +101,13 @@ TEST(ProgressMath, LabelRoundsAndBarTruncates) {
   EXPECT_EQ(ProgressPercent(0.994f), 99);
   EXPECT_EQ(ProgressPercent(0.5f), 50);
   EXPECT_EQ(ProgressBarEnd(0.5f), 160);
+  char label[8];
+  EXPECT_EQ(FormatPercentLabel(100, label), 5);
+  EXPECT_STREQ(label, "100 %");
+  FormatPercentLabel(0, label);
+  EXPECT_STREQ(label, "0 %");
+  FormatPercentLabel(42, label);
+  EXPECT_STREQ(label, "42 %");
 }
 
 TEST(ProgressMath, FractionIsSinglePrecisionAndNeverPastOne) {
@@ -112,16 +119,6 @@ TEST(ProgressMath, FractionIsSinglePrecisionAndNeverPastOne) {
   const float nearlyAll = ProgressFraction(2147483000, 2147483647);
   EXPECT_EQ(ProgressPercent(nearlyAll), 100);
   EXPECT_EQ(ProgressBarEnd(ProgressFraction(996, 1000)), 302);
-}
-
-TEST(ProgressMath, LabelText) {
-  char label[8];
-  EXPECT_EQ(FormatPercentLabel(100, label), 5);
-  EXPECT_STREQ(label, "100 %");
-  FormatPercentLabel(0, label);
-  EXPECT_STREQ(label, "0 %");
-  FormatPercentLabel(42, label);
-  EXPECT_STREQ(label, "42 %");
 }
 
 }  // namespace

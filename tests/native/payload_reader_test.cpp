@@ -116,12 +116,10 @@ TEST(WalkPayload, TotalsSizesUpToTheEndRecordReadingNoDataBytes) {
   EXPECT_EQ(mem.reads, 7);  // four headers and three names
 }
 
-TEST(WalkPayload, RefusesPayloadsWithoutData) {
+TEST(WalkPayload, RefusesPayloadsWithoutDataAndKnowsTheEndRecordByItsIntegers) {
   EXPECT_EQ(Walk(Produced({})).fault, kFaultNoData);                      // the 28-byte payload
   EXPECT_EQ(Walk(Produced({{"a", ""}, {"b", "", 1}})).fault, kFaultNoData);  // empty files only
-}
-
-TEST(WalkPayload, TheEndRecordIsKnownByItsIntegersAlone) {
+  // The end record is known by its integers alone.
   std::string file = Produced({{"a", "x"}});
   file[file.size() - 17] = 1;  // IsLaunch of the end record is not looked at
   EXPECT_EQ(Walk(file).fault, kFaultNone);

@@ -57,7 +57,6 @@ struct Entry {
 };
 
 struct Payload {
-  size_t start = 0;
   int idCount = -1;
   std::string id;
   std::vector<Entry> entries;  // every whole entry, in file order
@@ -86,7 +85,6 @@ struct Payload {
 // the entries early, with `ended` false.
 inline Payload Parse(const std::string& file, size_t start) {
   Payload p;
-  p.start = start;
   if (start + 11 > file.size()) return p;
   p.idCount = static_cast<unsigned char>(file[start]);
   p.id = file.substr(start + 1, 10);
@@ -112,12 +110,6 @@ inline Payload Parse(const std::string& file, size_t start) {
   }
   p.end = at;
   return p;
-}
-
-// A produced file whose payload starts where its PE headers say.
-inline Payload ParseFile(const std::string& path) {
-  const std::string file = ReadBytes(path);
-  return Parse(file, PayloadStart(file));
 }
 
 // The PE checksum as the system computes it, written out plainly: 16-bit little-endian

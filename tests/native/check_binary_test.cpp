@@ -34,24 +34,6 @@ Verdict Check(const Bytes& image, const std::string& rules) {
   return v;
 }
 
-void ExpectPasses(const Bytes& image, const std::string& rules) {
-  const Verdict v = Check(image, rules);
-  EXPECT_TRUE(v.passed && v.kept) << rules << "\n" << v.output;
-}
-
-void ExpectRejected(const Bytes& image, const std::string& rules, const std::string& why) {
-  const Verdict v = Check(image, rules);
-  EXPECT_FALSE(v.passed) << rules;
-  EXPECT_NE(v.output.find(why), std::string::npos) << rules << "\n" << v.output;
-  EXPECT_FALSE(v.kept) << "a rejected image is removed";
-}
-
-Bytes Shaped(const std::function<void(ImageShape&)>& change) {
-  ImageShape shape;
-  change(shape);
-  return Image(shape);
-}
-
 void RenameSection(Bytes& b, size_t index, const char* name) {
   char field[8] = {};
   std::memcpy(field, name, std::min(std::strlen(name), sizeof field));
@@ -71,64 +53,61 @@ Bytes Importing(const char* dll) {
   return b;
 }
 
-Bytes WithDllCharacteristics(uint32_t flags) {
-  Bytes b = Image(ImageShape());
-  Put16(b, OptionalAt() + 70, flags);
-  return b;
+// A copy of `image` changed by `change`.
+Bytes Changed(Bytes image, const std::function<void(Bytes&)>& change) {
+  change(image);
+  return image;
+}
+
+Bytes Shaped(const std::function<void(ImageShape&)>& change) {
+  ImageShape shape;
+  change(shape);
+  return Image(shape);
 }
 
 }  // namespace
 
-TEST(CheckBinary, SizeLimit) {
-  const Bytes b = Image(ImageShape());
-  ExpectPasses(b, "-DLIMIT=" + std::to_string(b.size()));
-  ExpectRejected(b, "-DLIMIT=" + std::to_string(b.size() - 1), "over its limit of " + std::to_string(b.size() - 1));
-}
-
-TEST(CheckBinary, Stripped) {
-  ExpectPasses(Image(ImageShape()), "-DSTRIPPED=ON");
-  ExpectRejected(Shaped([](ImageShape& s) { s.overlay = Bytes(18, 0), s.overlayIsSymbolTable = true; }), "-DSTRIPPED=ON",
-                 "carries a symbol table");
-  Bytes debugSection = Image(ImageShape());
-  RenameSection(debugSection, 1, ".debug_i");
-  ExpectRejected(debugSection, "-DSTRIPPED=ON", "carries debug data (.debug_i)");
-  Bytes debugDirectory = Image(ImageShape());
-  Put32(debugDirectory, DirectoryAt(false, 6), Sections(debugDirectory)[0].va);
-  Put32(debugDirectory, DirectoryAt(false, 6) + 4, 28);
-  ExpectRejected(debugDirectory, "-DSTRIPPED=ON", "carries a debug directory");
-}
-
-TEST(CheckBinary, AllowedImports) {
-  ExpectPasses(Importing("KERNEL32.dll"), "-DIMPORTS=kernel32,user32");
-  ExpectRejected(Importing("msvcrt.dll"), "-DIMPORTS=kernel32,user32", "imports msvcrt.dll");
-  ExpectRejected(Image(ImageShape()), "-DIMPORTS=kernel32,user32", "has no import directory");
-}
-
-TEST(CheckBinary, CompactedHeaders) {
-  ExpectPasses(Shaped([](ImageShape& s) { s.sizeOfHeaders = 0x200; }), "-DHEADERS=512");
-  ExpectRejected(Image(ImageShape()), "-DHEADERS=512", "has 1024 bytes of headers, not 512");
-}
-
-TEST(CheckBinary, Layout) {
-  const Bytes resourcesLast = Image(ImageShape());
+// Each rule passes one image and rejects its neighbour, saying why and removing it.
+TEST(CheckBinary, EveryRuleInABoundaryPair) {
+  const Bytes plain = Image(ImageShape());
   const Bytes relocationsLast = Shaped([](ImageShape& s) { s.resourcesLast = false; });
-  ExpectPasses(resourcesLast, "-DLAST_SECTION=.rsrc");
-  ExpectRejected(relocationsLast, "-DLAST_SECTION=.rsrc", "has .reloc as its last section, not .rsrc");
-  ExpectPasses(relocationsLast, "-DREQUIRE_SECTIONS=.rsrc,.reloc");
-  ExpectRejected(resourcesLast, "-DREQUIRE_SECTIONS=.rsrc,.reloc", "has no .reloc section");
-  Bytes withData = resourcesLast;
-  RenameSection(withData, 0, ".data");
-  ExpectPasses(resourcesLast, "-DFORBID_SECTIONS=.data,.tls");
-  ExpectRejected(withData, "-DFORBID_SECTIONS=.data,.tls", "has a .data section");
-}
-
-TEST(CheckBinary, RequiredDllCharacteristics) {
-  ExpectPasses(WithDllCharacteristics(0x0540), "-DREQUIRE_FLAGS=0x0140");
-  ExpectRejected(WithDllCharacteristics(0x0500), "-DREQUIRE_FLAGS=0x0140", "lacks DllCharacteristics 0x40");
-}
-
-TEST(CheckBinary, AnythingButAPeImage) {
-  Bytes b = Image(ImageShape());
-  b[kLfanew] = 'X';
-  ExpectRejected(b, "", "cannot be read as a PE image");
+  const auto flags = [&](uint32_t f) { return Changed(plain, [&](Bytes& b) { Put16(b, OptionalAt() + 70, f); }); };
+  const std::string limit = "-DLIMIT=", size = std::to_string(plain.size()), smaller = std::to_string(plain.size() - 1);
+  const struct {
+    Bytes image;
+    std::string rules, why;  // why it is rejected; empty: it passes
+  } cases[] = {
+      {plain, limit + size, ""},
+      {plain, limit + smaller, "over its limit of " + smaller},
+      {plain, "-DSTRIPPED=ON", ""},
+      {Shaped([](ImageShape& s) { s.overlay = Bytes(18, 0), s.overlayIsSymbolTable = true; }), "-DSTRIPPED=ON",
+       "carries a symbol table"},
+      {Changed(plain, [](Bytes& b) { RenameSection(b, 1, ".debug_i"); }), "-DSTRIPPED=ON", "carries debug data (.debug_i)"},
+      {Changed(plain, [](Bytes& b) { Put32(b, DirectoryAt(false, 6), Sections(b)[0].va), Put32(b, DirectoryAt(false, 6) + 4, 28); }),
+       "-DSTRIPPED=ON", "carries a debug directory"},
+      {Importing("KERNEL32.dll"), "-DIMPORTS=kernel32,user32", ""},
+      {Importing("msvcrt.dll"), "-DIMPORTS=kernel32,user32", "imports msvcrt.dll"},
+      {plain, "-DIMPORTS=kernel32,user32", "has no import directory"},
+      {Shaped([](ImageShape& s) { s.sizeOfHeaders = 0x200; }), "-DHEADERS=512", ""},
+      {plain, "-DHEADERS=512", "has 1024 bytes of headers, not 512"},
+      {plain, "-DLAST_SECTION=.rsrc", ""},
+      {relocationsLast, "-DLAST_SECTION=.rsrc", "has .reloc as its last section, not .rsrc"},
+      {relocationsLast, "-DREQUIRE_SECTIONS=.rsrc,.reloc", ""},
+      {plain, "-DREQUIRE_SECTIONS=.rsrc,.reloc", "has no .reloc section"},
+      {plain, "-DFORBID_SECTIONS=.data,.tls", ""},
+      {Changed(plain, [](Bytes& b) { RenameSection(b, 0, ".data"); }), "-DFORBID_SECTIONS=.data,.tls", "has a .data section"},
+      {flags(0x0540), "-DREQUIRE_FLAGS=0x0140", ""},
+      {flags(0x0500), "-DREQUIRE_FLAGS=0x0140", "lacks DllCharacteristics 0x40"},
+      {Changed(plain, [](Bytes& b) { b[kLfanew] = 'X'; }), "", "cannot be read as a PE image"},
+  };
+  for (const auto& c : cases) {
+    const Verdict v = Check(c.image, c.rules);
+    if (c.why.empty()) {
+      EXPECT_TRUE(v.passed && v.kept) << c.rules << "\n" << v.output;
+    } else {
+      EXPECT_FALSE(v.passed) << c.rules;
+      EXPECT_NE(v.output.find(c.why), std::string::npos) << c.rules << "\n" << v.output;
+      EXPECT_FALSE(v.kept) << "a rejected image is removed";
+    }
+  }
 }

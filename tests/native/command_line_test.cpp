@@ -76,6 +76,13 @@ TEST(CommandLine, SwitchesAreWholeArgumentsInEitherCaseAndPrefix) {
   EXPECT_TRUE(cmd.HasSwitch('c'));
   EXPECT_FALSE(cmd.HasSwitch('h'));
   EXPECT_EQ(cmd.NonSwitchParamCount(), 0);
+  // Quotes do not keep a dash from opening a switch; positionals past the last are empty.
+  const CommandLine quoted = Parse("k \"-quoted\" one");
+  EXPECT_EQ(quoted.NonSwitchParamCount(), 1);
+  EXPECT_EQ(quoted.NonSwitchParamStr(0), "C:\\bin\\kesdra.exe");
+  EXPECT_EQ(quoted.NonSwitchParamStr(1), "one");
+  EXPECT_EQ(quoted.NonSwitchParamStr(2), "");
+  EXPECT_EQ(quoted.NonSwitchParamStr(-1), "");
 }
 
 TEST(CommandLine, SwitchesMayStandAnywhere) {
@@ -90,15 +97,6 @@ TEST(CommandLine, SwitchesMayStandAnywhere) {
     EXPECT_EQ(cmd->NonSwitchParamStr(2), "setup.exe");
     EXPECT_EQ(cmd->NonSwitchParamStr(3), "C:\\out.exe");
   }
-}
-
-TEST(CommandLine, PositionalEdges) {
-  const CommandLine cmd = Parse("k \"-quoted\" one");
-  EXPECT_EQ(cmd.NonSwitchParamCount(), 1);
-  EXPECT_EQ(cmd.NonSwitchParamStr(0), "C:\\bin\\kesdra.exe");
-  EXPECT_EQ(cmd.NonSwitchParamStr(1), "one");
-  EXPECT_EQ(cmd.NonSwitchParamStr(2), "");
-  EXPECT_EQ(cmd.NonSwitchParamStr(-1), "");
 }
 
 TEST(CommandLine, OnLinuxOnlyTheDashOpensASwitch) {

@@ -55,24 +55,20 @@ TEST(CompactHeaders, HeadersMoveUpAndSectionsFollow) {
   EXPECT_EQ(compacted, once) << "a second run changes nothing";
 }
 
-TEST(CompactHeaders, HeadersThatGainNothingStay) {
+// Headers that would gain nothing stay; file offsets outside the sections are refused.
+TEST(CompactHeaders, ImagesItNeedNotOrCannotCompactStayAsTheyWere) {
   const Bytes tight = LinkedImage([](ImageShape& s) { s.sizeOfHeaders = 0x200; });
   Bytes same = tight;
   std::string error;
   ASSERT_TRUE(CompactHeaders(&same, &error)) << error;
   EXPECT_EQ(same, tight);
-}
-
-TEST(CompactHeaders, FileOffsetsOutsideTheSectionsAreRefused) {
   for (const Bytes& image : {LinkedImage([](ImageShape& s) { s.overlay = Bytes(64, 7), s.overlayIsSymbolTable = true; }),
                              LinkedImage([](ImageShape& s) { s.overlay = Bytes(64, 7), s.overlayIsCertificate = true; })}) {
     Bytes copy = image;
-    std::string error;
     EXPECT_FALSE(CompactHeaders(&copy, &error));
     EXPECT_EQ(copy, image) << "a refused image stays as it was";
   }
   Bytes notPe = LinkedImage();
   notPe[kLfanew] = 'X';
-  std::string error;
   EXPECT_FALSE(CompactHeaders(&notPe, &error));
 }

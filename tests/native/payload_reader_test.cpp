@@ -32,39 +32,39 @@ WalkResult Walk(const MemorySource& mem) {
 }
 WalkResult Walk(const std::string& file) { return Walk(MemorySource(file)); }
 
-TEST(LocatePayloadStart, TakesTheLargestEndOfSectionRawData) {
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x600, 0x600}, {0x100, 0x200}}, 0xC00)), 0xC00);
-  // A section without raw data (uninitialised data) never counts, wherever it points.
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0, 0x9000}}, 0x600)), 0x600);
-  EXPECT_EQ(StartOf(MinimalPe({}, 0x200)), 0);
-}
-
-TEST(LocatePayloadStart, ComparesSigned32Bit) {
-  // A raw size with the top bit set is negative and ignored; an end past 2^31 - 1 is no start.
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x80000000u, 0x200}}, 0x600)), 0x600);
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFF00u, 0x200}}, 0x600)), 0x600);
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFE00u, 0x200}}, 0x600)), 0x600);
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x7FFFFE00u, 0x1FF}}, 0x600)), 0x7FFFFFFF);
-  // A negative pointer plus its size is compared as the signed sum.
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}, {0x1000, 0xFFFFFF00u}}, 0x600)), 0xF00);
-}
-
-TEST(LocatePayloadStart, SkipsTheOptionalHeaderByItsStatedSize) {
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}}, 0x600, 0xF0)), 0x600);
-  EXPECT_EQ(StartOf(MinimalPe({{0x200, 0x400}}, 0x600, 0)), 0x600);
+// The largest end of a section's raw data, compared as signed 32-bit numbers, behind an
+// optional header of its stated size.
+TEST(LocatePayloadStart, TakesTheLargestSignedEndOfSectionRawData) {
+  const struct {
+    std::vector<Section> sections;
+    uint32_t imageSize;
+    uint16_t optionalSize;
+    int32_t expected;
+  } cases[] = {
+      {{{0x200, 0x400}, {0x600, 0x600}, {0x100, 0x200}}, 0xC00, 0xE0, 0xC00},
+      // A section without raw data (uninitialised data) never counts, wherever it points.
+      {{{0x200, 0x400}, {0, 0x9000}}, 0x600, 0xE0, 0x600},
+      {{}, 0x200, 0xE0, 0},
+      // A raw size with the top bit set is negative and ignored; an end past 2^31 - 1 is no start.
+      {{{0x200, 0x400}, {0x80000000u, 0x200}}, 0x600, 0xE0, 0x600},
+      {{{0x200, 0x400}, {0x7FFFFF00u, 0x200}}, 0x600, 0xE0, 0x600},
+      {{{0x200, 0x400}, {0x7FFFFE00u, 0x200}}, 0x600, 0xE0, 0x600},
+      {{{0x200, 0x400}, {0x7FFFFE00u, 0x1FF}}, 0x600, 0xE0, 0x7FFFFFFF},
+      // A negative pointer plus its size is compared as the signed sum.
+      {{{0x200, 0x400}, {0x1000, 0xFFFFFF00u}}, 0x600, 0xE0, 0xF00},
+      {{{0x200, 0x400}}, 0x600, 0xF0, 0x600},
+      {{{0x200, 0x400}}, 0x600, 0, 0x600},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StartOf(MinimalPe(c.sections, c.imageSize, c.optionalSize)), c.expected);
 }
 
 TEST(LocatePayloadStart, WithoutMzLooksForPeAtOffsetTwo) {
-  std::string file(0x200, '\0');
-  file.replace(2, 4, std::string("PE\0\0", 4));
-  Put16(file, 6 + 2, 1);     // one section
-  Put16(file, 6 + 16, 0);    // no optional header
-  Put32(file, 6 + 20 + 16, 0x100);
-  Put32(file, 6 + 20 + 20, 0x100);
+  // MinimalPe's PE header stands at 0x80: cut so that it stands at 2, behind no "MZ".
+  const std::string file = MinimalPe({{0x100, 0x100}}, 0x7E + 0x200, 0).substr(0x7E);
   EXPECT_EQ(StartOf(file), 0x200);
 }
 
-TEST(LocatePayloadStart, NoSignatureMeansNoPayload) {
+TEST(LocatePayloadStart, NoSignatureOrAHeaderCutShortMeansNoPayload) {
   std::string file = TinyStub();
   file[0x80] = 'X';
   EXPECT_EQ(StartOf(file, kFaultNoPeImage), 0);
@@ -72,22 +72,24 @@ TEST(LocatePayloadStart, NoSignatureMeansNoPayload) {
   std::string high = TinyStub();
   Put32(high, 0x3C, 0x10080);
   EXPECT_EQ(StartOf(high), 0x400);
-}
-
-TEST(LocatePayloadStart, AHeaderCutShortIsAReadFailure) {
+  // A header cut short is a read failure.
   const std::string stub = TinyStub();
   StartOf(stub.substr(0, 0x80 + 3), kFaultRead);
   StartOf(stub.substr(0, 0x80 + 24 + 0xE0 + 40 + 19), kFaultRead);
   StartOf(stub.substr(0, 1), kFaultRead);
 }
 
-TEST(ReadPayloadId, TheFileMustBeLongerThanStartPlusEleven) {
+TEST(ReadPayloadId, TheFileMustBeLongerThanStartPlusElevenBelowTwoGigabytes) {
   PayloadId id;
   const std::string file = TinyStub() + IdRecord();
   EXPECT_EQ(ReadPayloadId(MemorySource(file).source(), 0x400, &id), kFaultNoPayload);
   EXPECT_EQ(ReadPayloadId(MemorySource(file + "x").source(), 0x400, &id), kFaultNone);
   EXPECT_EQ(std::string(id.Chars, id.Count), "00A1B2C3D4");
   EXPECT_EQ(ReadPayloadId(MemorySource(file + "x").source(), 0, &id), kFaultNoPayload);
+  // And the first header must lie below 2 GiB.
+  MemorySource near(int64_t{1} << 32);  // a zero identifier count: an empty identifier
+  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 11, &id), kFaultNone);
+  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 10, &id), kFaultTooLarge);
 }
 
 TEST(ReadPayloadId, RefusesIdentifiersThatWouldNameAnotherFolder) {
@@ -105,25 +107,19 @@ TEST(ReadPayloadId, RefusesIdentifiersThatWouldNameAnotherFolder) {
   EXPECT_EQ(id.Count, 4);
 }
 
-TEST(WalkPayload, TotalsSizesUpToTheEndRecord) {
-  const WalkResult r = Walk(Produced({{"a.txt", "hello"}, {"sub\\b.bin", std::string(3000, 'b'), 1}, {"e", ""}}));
+TEST(WalkPayload, TotalsSizesUpToTheEndRecordReadingNoDataBytes) {
+  MemorySource mem(Produced({{"a.txt", "hello"}, {"sub\\b.bin", std::string(5000000, 'b'), 1}, {"e", ""}}));
+  const WalkResult r = Walk(mem);
   EXPECT_EQ(r.fault, kFaultNone);
-  EXPECT_EQ(r.total, 3005);
+  EXPECT_EQ(r.total, 5000005);
   EXPECT_EQ(r.entries, 3);
+  EXPECT_EQ(mem.reads, 7);  // four headers and three names
 }
 
-TEST(WalkPayload, ReadsNoDataBytes) {
-  MemorySource mem(Produced({{"a", std::string(5000000, 'x')}, {"b", std::string(100, 'y')}}));
-  EXPECT_EQ(Walk(mem).fault, kFaultNone);
-  EXPECT_EQ(mem.reads, 5);  // three headers and two names
-}
-
-TEST(WalkPayload, RefusesPayloadsWithoutData) {
+TEST(WalkPayload, RefusesPayloadsWithoutDataAndKnowsTheEndRecordByItsIntegers) {
   EXPECT_EQ(Walk(Produced({})).fault, kFaultNoData);                      // the 28-byte payload
   EXPECT_EQ(Walk(Produced({{"a", ""}, {"b", "", 1}})).fault, kFaultNoData);  // empty files only
-}
-
-TEST(WalkPayload, TheEndRecordIsKnownByItsIntegersAlone) {
+  // The end record is known by its integers alone.
   std::string file = Produced({{"a", "x"}});
   file[file.size() - 17] = 1;  // IsLaunch of the end record is not looked at
   EXPECT_EQ(Walk(file).fault, kFaultNone);
@@ -162,42 +158,32 @@ TEST(WalkPayload, RefusesImpossibleNumbers) {
   EXPECT_EQ(withField(5, 0x7FFFFFFF - (0x400 + 11 + 17 + 5 + 4) + 1), kFaultTooLarge);
 }
 
-TEST(ReadPayloadId, TheFirstHeaderMustLieBelowTwoGigabytes) {
-  PayloadId id;
-  MemorySource near(int64_t{1} << 32);  // a zero identifier count: an empty identifier
-  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 11, &id), kFaultNone);
-  EXPECT_EQ(ReadPayloadId(near.source(), 0x7FFFFFFF - 10, &id), kFaultTooLarge);
-}
-
 TEST(WalkPayload, SizesNearTheSigned32BitLimit) {
   const int64_t first = 0x400 + 11;
   const int32_t big = 0x3FFFFFF0;
   const int64_t second = first + 18 + big + 4;
-  // Two entries that fit: the end record lies just below 2^31.
+  // Two entries that fit: the end record lies just below 2^31; 18 bytes more in the second
+  // entry and its end passes 2^31 - 1 by one (the file is long enough to hold it all).
   const int32_t fits = static_cast<int32_t>(0x7FFFFFFF - 17 - (second + 18 + 4));
-  MemorySource ok(second + 18 + fits + 4 + 17);
-  ok.Place(0, TinyStub() + IdRecord());
-  ok.Place(first, HeaderAndName(0, "a", big));
-  ok.Place(second, HeaderAndName(0, "b", fits));
-  const WalkResult fitting = Walk(ok);
+  const auto walk = [&](int32_t secondSize) {
+    MemorySource mem(second + 18 + secondSize + 4 + 17);
+    mem.Place(0, TinyStub() + IdRecord());
+    mem.Place(first, HeaderAndName(0, "a", big));
+    mem.Place(second, HeaderAndName(0, "b", secondSize));
+    return Walk(mem);
+  };
+  const WalkResult fitting = walk(fits);
   EXPECT_EQ(fitting.fault, kFaultNone);
   EXPECT_EQ(fitting.total, big + fits);
-  // One byte more in the second entry and its end passes 2^31 - 1.
-  MemorySource over(second + 18 + fits + 1 + 4 + 17);
-  over.Place(0, TinyStub() + IdRecord());
-  over.Place(first, HeaderAndName(0, "a", big));
-  over.Place(second, HeaderAndName(0, "b", fits + 18));
-  EXPECT_EQ(Walk(over).fault, kFaultTooLarge);
+  EXPECT_EQ(walk(fits + 18).fault, kFaultTooLarge);
 }
 
-TEST(IsSafeStoredName, AcceptsPlainRelativePaths) {
+TEST(IsSafeStoredName, AcceptsPlainRelativePathsOnly) {
   for (const char* name : {"a", "setup.exe", "docs\\readme.txt", "a\\b\\c\\d.e", "..a", ".hidden",
                            "with space.txt", "\xE9t\xE9.txt"}) {
     EXPECT_TRUE(IsSafeStoredName(name, static_cast<int32_t>(std::strlen(name)), nullptr)) << name;
   }
-}
-
-TEST(IsSafeStoredName, RefusesNamesThatLeaveTheFolderOrThatWindowsRefuses) {
+  // Not one that leaves the folder or that Windows refuses.
   for (const char* name : {"\\a", "\\\\server\\share\\a", "C:\\a", "C:a", "a:b", "a\\\\b", "a\\", "..\\a",
                            "a\\..\\b", "a\\..", ".", "..", ".\\a", "a\\.\\b", "a/b", "../a", "a<b", "a>b",
                            "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\x1F", "a..", "x."}) {

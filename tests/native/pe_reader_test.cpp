@@ -51,7 +51,9 @@ TEST(PeImageTest, RefusesWhatIsNotAPeImage) {
   EXPECT_FALSE(ReadsTree(b));
 }
 
-TEST(PeImageTest, SectionTableBoundaries) {
+// Each in a boundary pair: the section table and the last section's raw data ending exactly
+// at the end of the file, and an optional header too short for its directories.
+TEST(PeImageTest, HeaderBoundaries) {
   Bytes b = Image(StubLike());
   const size_t tableEnd = SectionTableAt(false) + 2 * 40;
   Bytes cut(b.begin(), b.begin() + tableEnd);  // table ends exactly at the end of the file
@@ -60,13 +62,10 @@ TEST(PeImageTest, SectionTableBoundaries) {
   EXPECT_TRUE(ReadsTree(cut));
   cut.pop_back();  // one byte short
   EXPECT_FALSE(ReadsTree(cut));
-  b = Image(StubLike());
   Put16(b, kLfanew + 6, 0xFFFF);  // more sections than the file can hold
   EXPECT_FALSE(ReadsTree(b));
-}
 
-TEST(PeImageTest, SectionRawDataBoundaries) {
-  Bytes b = Image(StubLike());
+  b = Image(StubLike());
   const size_t last = SectionTableAt(false) + 40;
   const uint32_t rawSize = Get32(b, last + 16);
   EXPECT_TRUE(ReadsTree(b));  // ends exactly at the end of the file
@@ -74,10 +73,8 @@ TEST(PeImageTest, SectionRawDataBoundaries) {
   EXPECT_FALSE(ReadsTree(b));
   Put32(b, last + 16, 0xFFFFFFFFu);  // pointer + size wraps in 32 bits
   EXPECT_FALSE(ReadsTree(b));
-}
 
-TEST(PeImageTest, OptionalHeaderTooShortForItsDirectories) {
-  Bytes b = Image(StubLike());
+  b = Image(StubLike());
   Put16(b, kLfanew + 4 + 16, 96);  // PE32 count field at 92 fits; its 16 directories do not
   EXPECT_FALSE(ReadsTree(b));
   Put16(b, kLfanew + 4 + 16, 70);

@@ -97,13 +97,11 @@ TEST_F(TransferTest, GroupInTwoLanguagesGivesTwoGroupsAndImagesPerLanguage) {
   EXPECT_EQ(res.size(), 7u);
 }
 
-TEST_F(TransferTest, ImageNumberOneIn1029TakesTheStubsPlace) {
+TEST_F(TransferTest, ImageNumberOneIn1029TakesTheStubsPlaceAndAnEmptyGroupMovesAlone) {
   MakeExe({{14, 5, 1029, Group({1})}, {3, 1, 1029, IconImage(9)}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
   EXPECT_EQ(AllResources(target_).at(Key(3, "#1", 1029)), IconImage(9));
-}
-
-TEST_F(TransferTest, GroupWithoutEntriesMovesTheGroupAlone) {
+  // A group without entries moves alone; the one just moved goes with its image.
   MakeExe({{14, 7, 0, Group({})}});
   ASSERT_TRUE(TransferIcons(exe_, target_));
   const std::map<ResourceKey, Bytes> expected = {{Key(14, "MAINICON", 0), Group({})}, {Key(24, "#1", 0), kManifest}};
@@ -132,10 +130,8 @@ TEST_F(TransferTest, FailuresLeaveTheTargetByteForByte) {
 
   EXPECT_FALSE(TransferIcons(exe_ + ".missing", target_));
   ExpectTargetUntouched();
-}
 
-TEST_F(TransferTest, TargetThatIsNotAnImageIsLeftAlone) {
-  MakeExe({{14, 7, 0, Group({})}});
+  MakeExe({{14, 7, 0, Group({})}});  // a good executable, a target that is not an image
   const Bytes notAnImage = {'M', 'Z', 'n', 'o', 't'};
   WriteFile(target_, notAnImage);
   EXPECT_FALSE(TransferIcons(exe_, target_));

@@ -140,21 +140,19 @@ TEST(ResourceWriterTest, OverlayCertificateAndSymbolTableAreDropped) {
   }
 }
 
-TEST(ResourceWriterTest, ImageWithoutResourcesGetsASection) {
+TEST(ResourceWriterTest, ImageWithoutResourcesGetsASectionAndAnEmptyDirectoryStays) {
   ImageShape s;
   s.withResources = false;
   const Bytes b = Rebuilt(Image(s), [](pe::ResourceTree& t) { t.Set(pe::ResourceName::Number(16), pe::ResourceName::Number(1), 1033, Bytes(92, 5)); });
   ExpectSoundLayout(b, s.fileAlign, s.sectAlign);
   EXPECT_EQ(AllResources(b).at(Key("#16", "#1", 1033)), Bytes(92, 5));
-}
-
-TEST(ResourceWriterTest, RemovingEverythingLeavesAnEmptyDirectory) {
-  const Bytes b = Rebuilt(Image(TwoResources()), [](pe::ResourceTree& t) {
+  // And removing everything leaves an empty directory.
+  const Bytes none = Rebuilt(Image(TwoResources()), [](pe::ResourceTree& t) {
     t.Remove(pe::ResourceName::Number(14), pe::ResourceName::Text("MAINICON"), 1029);
     t.Remove(kType3, pe::ResourceName::Number(1), 1029);
   });
-  ExpectSoundLayout(b, 0x200, 0x1000);
-  EXPECT_TRUE(AllResources(b).empty());
+  ExpectSoundLayout(none, 0x200, 0x1000);
+  EXPECT_TRUE(AllResources(none).empty());
 }
 
 TEST(ResourceWriterTest, NoRoomForAnotherSectionHeaderIsRefused) {
@@ -221,7 +219,7 @@ class UpdateFileTest : public ::testing::Test {
   Bytes original_;
 };
 
-TEST_F(UpdateFileTest, DiscardLeavesTheFileByteForByte) {
+TEST_F(UpdateFileTest, DiscardLeavesTheFileByteForByteAndBeginRefusesWhatIsNotAnImage) {
   pe::ResourceUpdate update;
   ASSERT_TRUE(update.Begin(path_, nullptr));
   ASSERT_TRUE(update.Update(kType3, pe::ResourceName::Number(1), 1029, nullptr, 0));
@@ -231,6 +229,14 @@ TEST_F(UpdateFileTest, DiscardLeavesTheFileByteForByte) {
   EXPECT_EQ(ReadFile(path_), original_);
   EXPECT_FALSE(update.End(false, nullptr)) << "an ended update cannot be committed";
   EXPECT_EQ(ReadFile(path_), original_);
+  // What is not an image is refused from the start.
+  WriteFile(path_, Bytes{'M', 'Z', 0, 0});
+  pe::ResourceUpdate refused;
+  std::string error;
+  EXPECT_FALSE(refused.Begin(path_, &error));
+  EXPECT_NE(error.find(path_), std::string::npos);
+  EXPECT_FALSE(refused.Update(kType3, pe::ResourceName::Number(1), 0, nullptr, 0));
+  EXPECT_FALSE(refused.Begin(path_ + ".missing", &error));
 }
 
 TEST_F(UpdateFileTest, ChangesApplyInCallOrder) {
@@ -251,16 +257,6 @@ TEST_F(UpdateFileTest, ChangesApplyInCallOrder) {
   EXPECT_EQ(res.at(Key("#3", "#8", 0)), Bytes{0xB});
   EXPECT_EQ(res.at(Key("#14", "MAINICON", 1029)), Bytes(20, 1));
   ExpectSoundLayout(ReadFile(path_), 0x200, 0x1000);
-}
-
-TEST_F(UpdateFileTest, BeginRefusesWhatIsNotAnImage) {
-  WriteFile(path_, Bytes{'M', 'Z', 0, 0});
-  pe::ResourceUpdate update;
-  std::string error;
-  EXPECT_FALSE(update.Begin(path_, &error));
-  EXPECT_NE(error.find(path_), std::string::npos);
-  EXPECT_FALSE(update.Update(kType3, pe::ResourceName::Number(1), 0, nullptr, 0));
-  EXPECT_FALSE(update.Begin(path_ + ".missing", &error));
 }
 
 // Wine's own programs: made by another linker, resource section not last, debug sections

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <string>
+#include <utility>
 
 #include "stub/progress_math.h"
 #include "stub/u_translations.h"
@@ -65,31 +66,22 @@ TEST(Translations, EveryRowDecodesToItsTextInItsCodePage) {
     EXPECT_EQ(ToUtf8(TitleText(e.row), e.codePage), e.title) << "row " << e.row;
     EXPECT_EQ(ToUtf8(WaitText(e.row), e.codePage), e.wait) << "row " << e.row;
   }
-}
-
-TEST(Translations, VietnameseKeepsItsCombiningToneMarks) {
+  // Vietnamese (row 23) keeps its combining tone marks: compared as the bytes themselves.
   EXPECT_EQ(std::string(TitleText(23)), "\xD0" "ang la\xCCm vi\xEA\xF2" "c");
   EXPECT_EQ(std::string(WaitText(23)), "Vui Lo\xCCng \xD0\xF5\xF2i");
 }
 
-TEST(Translations, PrimaryLanguageSelectsTheRow) {
-  EXPECT_EQ(LanguageRowFor(0x0407), 2);   // German (Germany)
-  EXPECT_EQ(LanguageRowFor(0x0807), 2);   // German (Switzerland): same primary language
-  EXPECT_EQ(LanguageRowFor(0x0405), 1);   // Czech
-  EXPECT_EQ(LanguageRowFor(0x041A), 16);  // Croatian
-  EXPECT_EQ(LanguageRowFor(0x081A), 16);  // Serbian (Latin) shares the primary id
-  EXPECT_EQ(LanguageRowFor(0x141A), 16);  // Bosnian too
-  EXPECT_EQ(LanguageRowFor(0x042A), 23);  // Vietnamese
-  EXPECT_EQ(LanguageRowFor(0x040D), 25);  // Hebrew
-  EXPECT_EQ(LanguageRowFor(0x0424), 17);  // Slovenian
-}
-
-TEST(Translations, UnlistedLanguagesGetEnglish) {
-  for (uint16_t id : {0x0409, 0x0809, 0x0804, 0x0411, 0x0412, 0x041F, 0x0000, 0x00FF, 0x0401}) {
-    EXPECT_EQ(LanguageRowFor(id), 0) << std::hex << id;
-  }
-  // Only the low 8 bits are the primary language: a sublanguage never changes the row.
-  EXPECT_EQ(LanguageRowFor(0xFC07), 2);
+// Only the low 8 bits are the primary language: a sublanguage never changes the row; a
+// language not listed gets English.
+TEST(Translations, PrimaryLanguageSelectsTheRowElseEnglish) {
+  const std::pair<uint16_t, int> cases[] = {
+      {0x0407, 2}, {0x0807, 2}, {0xFC07, 2},  // German (Germany, Switzerland, any sublanguage)
+      {0x0405, 1},                            // Czech
+      {0x041A, 16}, {0x081A, 16}, {0x141A, 16},  // Croatian; Serbian (Latin) and Bosnian share its id
+      {0x042A, 23}, {0x040D, 25}, {0x0424, 17},  // Vietnamese, Hebrew, Slovenian
+      {0x0409, 0}, {0x0809, 0}, {0x0804, 0}, {0x0411, 0}, {0x0412, 0}, {0x041F, 0}, {0x0000, 0}, {0x00FF, 0},
+      {0x0401, 0}};
+  for (const auto& [id, row] : cases) EXPECT_EQ(LanguageRowFor(id), row) << std::hex << id;
 }
 
 TEST(Translations, EveryListedPrimaryIdHasItsOwnRow) {
@@ -98,7 +90,7 @@ TEST(Translations, EveryListedPrimaryIdHasItsOwnRow) {
   for (int row = 1; row < kLanguageCount; ++row) EXPECT_EQ(rowsSeen[row], 1) << "row " << row;
 }
 
-TEST(ProgressMath, LabelRoundsAndBarTruncates) {
+TEST(ProgressMath, LabelRoundsAndBarTruncatesAndTheLabelsText) {
   EXPECT_EQ(ProgressPercent(0.996f), 100);
   EXPECT_EQ(ProgressBarEnd(0.996f), 302);
   EXPECT_EQ(ProgressBarEnd(1.0f), 304);
@@ -107,6 +99,13 @@ TEST(ProgressMath, LabelRoundsAndBarTruncates) {
   EXPECT_EQ(ProgressPercent(0.994f), 99);
   EXPECT_EQ(ProgressPercent(0.5f), 50);
   EXPECT_EQ(ProgressBarEnd(0.5f), 160);
+  char label[8];
+  EXPECT_EQ(FormatPercentLabel(100, label), 5);
+  EXPECT_STREQ(label, "100 %");
+  FormatPercentLabel(0, label);
+  EXPECT_STREQ(label, "0 %");
+  FormatPercentLabel(42, label);
+  EXPECT_STREQ(label, "42 %");
 }
 
 TEST(ProgressMath, FractionIsSinglePrecisionAndNeverPastOne) {
@@ -118,16 +117,6 @@ TEST(ProgressMath, FractionIsSinglePrecisionAndNeverPastOne) {
   const float nearlyAll = ProgressFraction(2147483000, 2147483647);
   EXPECT_EQ(ProgressPercent(nearlyAll), 100);
   EXPECT_EQ(ProgressBarEnd(ProgressFraction(996, 1000)), 302);
-}
-
-TEST(ProgressMath, LabelText) {
-  char label[8];
-  EXPECT_EQ(FormatPercentLabel(100, label), 5);
-  EXPECT_STREQ(label, "100 %");
-  FormatPercentLabel(0, label);
-  EXPECT_STREQ(label, "0 %");
-  FormatPercentLabel(42, label);
-  EXPECT_STREQ(label, "42 %");
 }
 
 }  // namespace

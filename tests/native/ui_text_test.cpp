@@ -53,7 +53,7 @@ bool Read(uint32_t type, const std::string& bytes, std::string* field) {
   return SettingsValueText(type, bytes.data(), bytes.size(), field);
 }
 
-TEST(StoredSettings, TextValuesUpToTheirFirstZero) {
+TEST(StoredSettings, TextValuesUpToTheirFirstZeroOthersNot) {
   std::string field = "old";
   EXPECT_TRUE(Read(1, std::string("C:\\src\\\0", 8), &field));
   EXPECT_EQ(field, "C:\\src\\");
@@ -63,10 +63,8 @@ TEST(StoredSettings, TextValuesUpToTheirFirstZero) {
   EXPECT_EQ(field, "no terminator");
   EXPECT_TRUE(Read(1, std::string("\0", 1), &field));
   EXPECT_EQ(field, "");
-}
-
-TEST(StoredSettings, OtherTypesLeaveTheFieldAlone) {
-  std::string field = "kept";
+  // Other types leave the field alone.
+  field = "kept";
   EXPECT_FALSE(Read(4, std::string("\x2A\0\0\0", 4), &field));  // REG_DWORD
   EXPECT_FALSE(Read(3, std::string("bin"), &field));             // REG_BINARY
   EXPECT_FALSE(Read(7, std::string("a\0b\0\0", 5), &field));     // REG_MULTI_SZ

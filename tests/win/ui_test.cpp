@@ -269,10 +269,15 @@ TEST_F(Builder, CloseIsRefusedWhileTheBusyNoticeShows) {
   EXPECT_EQ(program.WaitForExit(), 0u);
 }
 
-TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) {
+TEST_F(Builder, FieldsAreRestoredSavedTrimmedBeforeValidationAndBuilt) {
+  StoreValue("Source", REG_DWORD, std::string("\x2A\0\0\0", 4));
+  StoreValue("ExeFile", REG_EXPAND_SZ, Z("%SETUP%.exe"));
+  StoreValue("Target", REG_SZ, Z(target_));
   {
     RunningProgram program;
     const MainWindow w = Open(program);
+    // A stored value of another type is skipped; %SETUP% is never expanded.
+    EXPECT_EQ(w.Fields(), (Texts{"", "%SETUP%.exe", target_}));
     Fill(w, " " + dir_ + "nowhere", "setup.exe ", target_);
     MakeAndAnswer(program, w);  // refused
     // Trimmed, and the source with its delimiter.
@@ -294,16 +299,6 @@ TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) 
   EXPECT_EQ(made.substr(0, 2), "MZ");
   EXPECT_NE(made.find("doc\\readme.txt"), std::string::npos);
   EXPECT_EQ(StoredValue("Source"), Z(source_));
-}
-
-TEST_F(Builder, StoredValueOfAnotherTypeIsSkipped) {
-  StoreValue("Source", REG_DWORD, std::string("\x2A\0\0\0", 4));
-  StoreValue("ExeFile", REG_EXPAND_SZ, Z("%SETUP%.exe"));
-  StoreValue("Target", REG_SZ, Z(target_));
-  RunningProgram program;
-  const MainWindow w = Open(program);
-  EXPECT_EQ(w.Fields(), (Texts{"", "%SETUP%.exe", target_}));  // %SETUP% never expanded
-  CloseAndExpectExit(program, w);
 }
 
 TEST_F(Builder, CommandLineModeBuildsByItselfAndLeavesTheSettingsAlone) {

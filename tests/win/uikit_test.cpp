@@ -174,7 +174,7 @@ class FolderBrowser : public UiKit {
 TEST_F(FolderBrowser, OpensAtTheGivenFolderAndReturnsItOnOk) {
   std::string directory = dir_;
   bool chosen = false;
-  harness::Watcher watcher([&] {
+  WithWatcher([&] { chosen = BrowseForDirectory(&directory); }, [&] {
     HWND dialog = WaitForBox();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(IsWindowEnabled(other_));
@@ -185,8 +185,6 @@ TEST_F(FolderBrowser, OpensAtTheGivenFolderAndReturnsItOnOk) {
     EXPECT_TRUE(harness::WaitUntil([&] { return SelectedItemText(tree) == name; }, 10000)) << SelectedItemText(tree);
     harness::Answer(dialog, IDOK);
   });
-  chosen = BrowseForDirectory(&directory);
-  watcher.join();
   EXPECT_TRUE(chosen);
   EXPECT_EQ(directory, dir_.substr(0, dir_.size() - 1));  // no trailing delimiter
   EXPECT_TRUE(IsWindowEnabled(other_));
@@ -196,13 +194,11 @@ TEST_F(FolderBrowser, CancelLeavesAMissingFolderEmpty) {
   std::string directory = dir_ + "gone";
   bool chosen = true;
   SetErrorMode(0);
-  harness::Watcher watcher([&] {
+  WithWatcher([&] { chosen = BrowseForDirectory(&directory); }, [&] {
     HWND dialog = WaitForBox();
     ASSERT_NE(dialog, nullptr);
     harness::Answer(dialog, IDCANCEL);
   });
-  chosen = BrowseForDirectory(&directory);
-  watcher.join();
   EXPECT_FALSE(chosen);
   EXPECT_EQ(directory, "");
   EXPECT_TRUE(IsWindowEnabled(other_));

@@ -502,11 +502,8 @@ TEST_F(StubTest, ALibraryPlantedBesideTheFileIsNotLoaded) {
   // Wine looks in the program's folder first only for libraries set native-first (here for
   // this program alone), as Windows does for every library that is not a known one.
   const std::string appKey = "Software\\Wine\\AppDefaults\\" + file.substr(file.rfind('\\') + 1);
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr), ERROR_SUCCESS);
-  RegSetValueExA(key, "uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
-  RegCloseKey(key);
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), "uxtheme", REG_SZ, "native,builtin", 15),
+            ERROR_SUCCESS);
   const RunResult r = Run(file);
   RegDeleteTreeA(HKEY_CURRENT_USER, appKey.c_str());
   EXPECT_EQ(r.exitCode, 0u);
@@ -803,30 +800,7 @@ void Reseal(std::string* payload) {
   Put32(*payload, payload->size() - 4, Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4));
 }
 
-TEST_F(StubTest, SignedCompressedFileUnpacksAsBefore) {
-  // What signing does to the file: padding to 8 bytes, then a certificate table that the
-  // security directory points at. The stub does not check the signature, only skips it.
-  std::string file = BuildMixedTree("-z");
-  file.resize((file.size() + 7) / 8 * 8, '\0');
-  const size_t certAt = file.size();
-  std::string cert(8, '\0');
-  Put32(cert, 0, 1032);
-  Put32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
-  file += cert + RandomBytes(1024, 11);
-  const size_t pe = produced::Le(file, 0x3C, 2);
-  const size_t directory = pe + 24 + (produced::Le(file, pe + 24, 2) == 0x20B ? 112 : 96) + 4 * 8;
-  Put32(file, directory, static_cast<uint32_t>(certAt));
-  Put32(file, directory + 4, 1032);
-  const std::string path = dir_ + "signed.exe";
-  WriteFile(path, file);
-  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
-  const RunResult r = Run(path);
-  ASSERT_TRUE(r.started);
-  EXPECT_TRUE(r.boxes.empty());
-  EXPECT_EQ(r.exitCode, 7u);
-}
-
-TEST_F(StubTest, DamagedOrForeignCompressedPayloadsAreRefusedBeforeAnythingIsWritten) {
+TEST_F(StubTest, SignedCompressedFileRunsAndDamagedOrForeignPayloadsAreRefusedBeforeWriting) {
   const std::string packedStub = ReadFile(ShippedDir() + "sfxheadz.exe");
   ASSERT_FALSE(packedStub.empty());
   const std::string built = BuildMixedTree("-z");
@@ -867,6 +841,23 @@ TEST_F(StubTest, DamagedOrForeignCompressedPayloadsAreRefusedBeforeAnythingIsWri
   ExpectFileRefused("plain stub, compressed payload", stub_, stub_ + payload);
   const std::string stored = BuildMixedTree("");
   ExpectFileRefused("compressed stub, stored payload", packedStub, packedStub + stored.substr(produced::PayloadStart(stored)));
+  // What signing does to the file: padding to 8 bytes, then a certificate table that the
+  // security directory points at. The stub does not check the signature, only skips it.
+  std::string file = built;
+  file.resize((file.size() + 7) / 8 * 8, '\0');
+  const size_t pe = produced::Le(file, 0x3C, 2);
+  const size_t directory = pe + 24 + (produced::Le(file, pe + 24, 2) == 0x20B ? 112 : 96) + 4 * 8;
+  Put32(file, directory, static_cast<uint32_t>(file.size()));
+  Put32(file, directory + 4, 1032);
+  std::string cert(8, '\0');
+  Put32(cert, 0, 1032);
+  Put32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
+  WriteFile(dir_ + "signed.exe", file + cert + RandomBytes(1024, 11));
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
+  const RunResult r = Run(dir_ + "signed.exe");
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 7u);
 }
 
 }  // namespace

@@ -22,11 +22,18 @@ DWORD g_uiThread = 0;
 // A visible box or dialog of the interface thread other than `except`; null after the deadline.
 HWND WaitForBox(HWND except = nullptr) { return harness::WaitForBoxOfThread(g_uiThread, except, 10000); }
 
+DWORD WINAPI RunWatch(void* watch) {
+  (*static_cast<const std::function<void()>*>(watch))();
+  return 0;
+}
+
 // Runs `watch` on its own thread while the interface thread shows a box through `show`.
+// (The Windows runtime of the shipped build has no std::thread.)
 void WithWatcher(const std::function<void()>& show, const std::function<void()>& watch) {
-  harness::Watcher watcher(watch);
+  HANDLE thread = CreateThread(nullptr, 0, RunWatch, const_cast<std::function<void()>*>(&watch), 0, nullptr);
   show();
-  watcher.join();
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
 }
 
 bool IsTopMost(HWND window) { return (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }

@@ -25,17 +25,6 @@ class HiddenBuild : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HiddenBuild, DeclinedOverwriteKeepsTheTargetAndEndsWithStatusZero) {
-  WriteFile(dir_ + "src\\run.bat", "@echo off");
-  WriteFile(dir_ + "sfx.exe", "keep");
-  const RunResult r = RunKesdra("-h -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
-  ASSERT_EQ(r.boxes.size(), 1u);
-  EXPECT_EQ(r.boxes[0].text, "Target file already exists\r\nOverwrite?");
-  EXPECT_EQ(r.boxes[0].caption, "Confirmation");
-  EXPECT_EQ(r.exitCode, 0u);
-  EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "keep");
-}
-
 // The Windows builder keeps its switch rules: fewer than three positionals open nothing.
 TEST_F(HiddenBuild, FewerThanThreePositionalsEndAtOnce) {
   const RunResult r = RunKesdra("-h " + Quote(dir_ + "src") + " setup.exe");
@@ -135,11 +124,18 @@ TEST_F(HiddenBuild, FilesThatCouldNotRunOrWouldDestroyASourceAreRefused) {
   EXPECT_EQ(ReadFile(dir_ + "src\\run.bat"), "@echo off");
 }
 
-// A target that cannot be replaced (in use, as a running program is) fails at the final
-// rename with its message: the old file stays whole, and no temporary file is left.
-TEST_F(HiddenBuild, ATargetInUseStaysAsItWas) {
+// A declined overwrite ends with status 0. A target that cannot be replaced (in use, as a
+// running program is) fails at the final rename with its message: the old file stays whole,
+// and no temporary file is left.
+TEST_F(HiddenBuild, ADeclinedOrInUseTargetStaysAsItWas) {
   WriteFile(dir_ + "src\\run.bat", "@echo off");
   WriteFile(dir_ + "sfx.exe", "previous");
+  const RunResult declined = RunKesdra("-h -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  ASSERT_EQ(declined.boxes.size(), 1u);
+  EXPECT_EQ(declined.boxes[0].text, "Target file already exists\r\nOverwrite?");
+  EXPECT_EQ(declined.boxes[0].caption, "Confirmation");
+  EXPECT_EQ(declined.exitCode, 0u);
+  EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "previous");
   HANDLE held = CreateFileA((dir_ + "sfx.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const RunResult r = RunKesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));

@@ -255,17 +255,9 @@ TEST_F(StubTest, TheWindowIsUpWhileALargePayloadUnpacks) {
   EXPECT_EQ(Record()["window"], "0");
 }
 
-TEST_F(StubTest, AFailedLaunchNamesTheFile) {
-  std::string id;
-  // Nothing is associated with this extension: the shell cannot open it. Wine reports such
-  // a file as not executable (193), whose text takes the path as its insert.
-  const RunResult r = Run(Produce({{"start.kesdra-no-such-type", "data", 1}}, &id));
-  ExpectRefused(r, InvalidText(ExtractDir(id) + "start.kesdra-no-such-type"), id);
-}
-
 // Each of these is refused with one box before the launched program runs, and what was
-// unpacked (if anything) is removed, the open file too.
-TEST_F(StubTest, DamagedOrEmptyFilesAreRefused) {
+// unpacked (if anything) is removed, the open file too; last, a launch that fails names the file.
+TEST_F(StubTest, DamagedOrEmptyFilesOrAFailedLaunchAreRefused) {
   ExpectFileRefused("alone", stub_, stub_);
   const std::string empty = ReadFile(Produce({}));  // identifier and end record: 28 bytes
   EXPECT_EQ(empty.size(), stub_.size() + 28);
@@ -291,6 +283,11 @@ TEST_F(StubTest, DamagedOrEmptyFilesAreRefused) {
   std::string badId = full;
   badId.replace(stub_.size() + 1, 10, "..\\..\\0000");  // would name another folder
   ExpectFileRefused("bad identifier", stub_, badId);
+  // Nothing is associated with this extension: the shell cannot open it. Wine reports such
+  // a file as not executable (193), whose text takes the path as its insert.
+  std::string id;
+  const RunResult r = Run(Produce({{"start.kesdra-no-such-type", "data", 1}}, &id));
+  ExpectRefused(r, InvalidText(ExtractDir(id) + "start.kesdra-no-such-type"), id);
 }
 
 TEST_F(StubTest, RefusesUnsafeNamesBeforeWritingAnything) {

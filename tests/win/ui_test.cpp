@@ -194,7 +194,7 @@ TEST_F(Builder, MainWindowLayoutTextsAndTabOrder) {
   CloseAndExpectExit(program, w);
 }
 
-TEST_F(Builder, RejectedInputsAndAFailedBuildKeepTheWindowAndItsFields) {
+TEST_F(Builder, RejectedInputsAFailedBuildAndADeclinedOverwriteKeepTheWindowAndItsFields) {
   WriteFile(dir_ + "blocker", "a file where the target's folder should be");
   struct Case {
     std::string source, exe, target, caption, text;
@@ -218,13 +218,9 @@ TEST_F(Builder, RejectedInputsAndAFailedBuildKeepTheWindowAndItsFields) {
     ExpectFocusBackOn(program, w.bmake);
   }
   EXPECT_FALSE(Exists(target_));
-  CloseAndExpectExit(program, w);
-}
 
-TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
+  // The overwrite question: No is the default button and holds the focus, so Enter answers No.
   WriteFile(target_, "precious");
-  RunningProgram program;
-  const MainWindow w = Open(program);
   Fill(w, source_, "setup.exe", target_);
   Click(w.bmake);
   HWND box = program.WaitForBox();
@@ -234,7 +230,6 @@ TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
   EXPECT_EQ(seen.text, "Target file already exists\r\nOverwrite?");
   EXPECT_TRUE(seen.yesNo);
   EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
-  // No is the default button and holds the focus, so Enter answers No.
   HWND no = GetDlgItem(box, IDNO), yes = GetDlgItem(box, IDYES);
   EXPECT_TRUE(GetWindowLongA(no, GWL_STYLE) & BS_DEFPUSHBUTTON);
   EXPECT_FALSE(GetWindowLongA(yes, GWL_STYLE) & BS_DEFPUSHBUTTON);

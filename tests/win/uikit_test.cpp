@@ -68,13 +68,6 @@ TEST_F(MessageBoxes, CaptionsButtonsAndOwner) {
                 EXPECT_EQ(GetWindow(box, GW_OWNER), ApplicationWindow());
                 harness::Answer(box, IDOK);
               });
-  WithWatcher([] { ShowInfo("SFX module has been successfully created"); },
-              [] {
-                HWND box = WaitForBox();
-                ASSERT_NE(box, nullptr);
-                EXPECT_EQ(harness::ReadBox(box).caption, "Information");
-                harness::Answer(box, IDOK);
-              });
 }
 
 TEST_F(MessageBoxes, EnterAnswersTheDefaultButton) {

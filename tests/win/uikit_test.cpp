@@ -1,7 +1,8 @@
-// The builder's interface kit in process: its three message boxes (captions, buttons and
-// their default, the owner, and the window handling around a box: top-most lifting with
-// nesting, disabling and re-enabling, focus restore), the folder browser, the version text
-// and the shell. A watcher thread reads and answers every box and dialog.
+// The builder's interface kit in process: its message boxes (the error box's caption and
+// owner, the question's buttons and their default, and the window handling around a box:
+// top-most lifting with nesting, disabling and re-enabling, focus restore), the folder
+// browser, the version text and the shell. A watcher thread reads and answers every box and
+// dialog. The information box is read through the builder by the UI tests.
 #include <gtest/gtest.h>
 
 #include <atomic>

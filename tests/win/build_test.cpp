@@ -20,42 +20,14 @@ class HiddenBuild : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = TempDir("kb"); }
   void TearDown() override { RemoveTree(dir_); }
-  RunResult Kesdra(const std::string& args) { return RunKesdra(args); }
   std::string dir_;
 };
 
 }  // namespace
 
-TEST_F(HiddenBuild, WritesACompleteFileWithoutAnyWindow) {
-  WriteFile(dir_ + "src\\Setup.exe", "program");
-  WriteFile(dir_ + "src\\docs\\readme.txt", "hello");
-  SetFileAttributesA((dir_ + "src\\docs\\readme.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " setup.exe " + Quote(dir_ + "out\\sfx.exe"));
-  ASSERT_TRUE(r.started);
-  EXPECT_EQ(r.exitCode, 0u);
-  EXPECT_TRUE(r.boxes.empty());
-  auto entries = ParsePayload(ReadFile(dir_ + "out\\sfx.exe"));
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries["Setup.exe"].launch, 1);  // typed in another letter case
-  EXPECT_EQ(entries["Setup.exe"].data, "program");
-  EXPECT_EQ(entries["docs\\readme.txt"].launch, 0);
-  EXPECT_EQ(entries["docs\\readme.txt"].attr & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
-}
-
-TEST_F(HiddenBuild, DeclinedOverwriteKeepsTheTargetAndEndsWithStatusZero) {
-  WriteFile(dir_ + "src\\run.bat", "@echo off");
-  WriteFile(dir_ + "sfx.exe", "keep");
-  const RunResult r = Kesdra("-h -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
-  ASSERT_EQ(r.boxes.size(), 1u);
-  EXPECT_EQ(r.boxes[0].text, "Target file already exists\r\nOverwrite?");
-  EXPECT_EQ(r.boxes[0].caption, "Confirmation");
-  EXPECT_EQ(r.exitCode, 0u);
-  EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "keep");
-}
-
 // The Windows builder keeps its switch rules: fewer than three positionals open nothing.
 TEST_F(HiddenBuild, FewerThanThreePositionalsEndAtOnce) {
-  const RunResult r = Kesdra("-h " + Quote(dir_ + "src") + " setup.exe");
+  const RunResult r = RunKesdra("-h " + Quote(dir_ + "src") + " setup.exe");
   EXPECT_EQ(r.exitCode, 0u);
   EXPECT_TRUE(r.boxes.empty());
 }
@@ -74,7 +46,7 @@ TEST_F(HiddenBuild, APathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
 
-  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  const RunResult r = RunKesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
   ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
   EXPECT_EQ(r.boxes[0].caption, "Error");
   EXPECT_NE(r.boxes[0].text.find("is longer than the 259 characters Windows allows"), std::string::npos)
@@ -84,16 +56,25 @@ TEST_F(HiddenBuild, APathLongerThanWindowsAllowsIsRefusedBeforeWriting) {
   EXPECT_FALSE(Exists(dir_ + "sfx.exe"));
 }
 
-TEST_F(HiddenBuild, NamesOutsideTheCodePageAreReachedOrRefusedBeforeWriting) {
+TEST_F(HiddenBuild, WritesACompleteFileWithoutAnyWindowAndNamesOutsideTheCodePageAreReachedOrRefused) {
   // A source folder whose name the code page cannot hold is still the folder given.
+  WriteFile(dir_ + "src\\Setup.exe", "program");
+  WriteFile(dir_ + "src\\docs\\readme.txt", "hello");
+  SetFileAttributesA((dir_ + "src\\docs\\readme.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
   const std::string src = dir_ + u8"\u0141src\\";
-  ASSERT_TRUE(CreateDirectoryW(Wide(src).c_str(), nullptr));
+  ASSERT_TRUE(MoveFileW(Wide(dir_ + "src").c_str(), Wide(src).c_str()));
+  const RunResult built = RunKesdra("-h -o -c " + Quote(src) + " setup.exe " + Quote(dir_ + "out\\sfx.exe"));
+  ASSERT_TRUE(built.started);
+  EXPECT_EQ(built.exitCode, 0u);
+  EXPECT_TRUE(built.boxes.empty());
+  auto entries = ParsePayload(ReadFile(dir_ + "out\\sfx.exe"));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries["Setup.exe"].launch, 1);  // typed in another letter case
+  EXPECT_EQ(entries["Setup.exe"].data, "program");
+  EXPECT_EQ(entries["docs\\readme.txt"].launch, 0);
+  EXPECT_EQ(entries["docs\\readme.txt"].attr & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+
   WriteFile(dir_ + "plain\\run.bat", "@echo off");
-  ASSERT_TRUE(CopyFileW(Wide(dir_ + "plain\\run.bat").c_str(), Wide(src + "run.bat").c_str(), FALSE));
-  EXPECT_EQ(Kesdra("-h -o -c " + Quote(src) + " run.bat " + Quote(dir_ + "sfx.exe")).exitCode, 0u);
-  auto entries = ParsePayload(ReadFile(dir_ + "sfx.exe"));
-  EXPECT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries["run.bat"].launch, 1);
 
   // A file of such a name is refused by its path before anything is written, instead of
   // being listed as its look-alike ("Lodz.txt") that no file has.
@@ -109,7 +90,7 @@ TEST_F(HiddenBuild, NamesOutsideTheCodePageAreReachedOrRefusedBeforeWriting) {
       CreateDirectoryW(Wide(dir_ + u8"plain\\\u041f\u0451\u0441").c_str(), nullptr);
     }
     SCOPED_TRACE(z);
-    const RunResult r = Kesdra(std::string(z) + "-h -o -c " + Quote(dir_ + "plain") + " run.bat " + Quote(dir_ + "refused.exe"));
+    const RunResult r = RunKesdra(std::string(z) + "-h -o -c " + Quote(dir_ + "plain") + " run.bat " + Quote(dir_ + "refused.exe"));
     ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
     EXPECT_NE(r.boxes[0].text.find(dir_ + "plain\\?"), std::string::npos) << r.boxes[0].text;
     EXPECT_NE(r.boxes[0].text.find("code page " + std::to_string(GetACP())), std::string::npos) << r.boxes[0].text;
@@ -133,7 +114,7 @@ TEST_F(HiddenBuild, FilesThatCouldNotRunOrWouldDestroyASourceAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.exe);
-    const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + c.source) + " " + c.exe + " " + Quote(dir_ + c.target));
+    const RunResult r = RunKesdra("-h -o -c " + Quote(dir_ + c.source) + " " + c.exe + " " + Quote(dir_ + c.target));
     ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
     EXPECT_EQ(r.boxes[0].caption, "Error");
     EXPECT_NE(r.boxes[0].text.find(c.named), std::string::npos) << r.boxes[0].text;
@@ -143,14 +124,21 @@ TEST_F(HiddenBuild, FilesThatCouldNotRunOrWouldDestroyASourceAreRefused) {
   EXPECT_EQ(ReadFile(dir_ + "src\\run.bat"), "@echo off");
 }
 
-// A target that cannot be replaced (in use, as a running program is) fails at the final
-// rename with its message: the old file stays whole, and no temporary file is left.
-TEST_F(HiddenBuild, ATargetInUseStaysAsItWas) {
+// A declined overwrite ends with status 0. A target that cannot be replaced (in use, as a
+// running program is) fails at the final rename with its message: the old file stays whole,
+// and no temporary file is left.
+TEST_F(HiddenBuild, ADeclinedOrInUseTargetStaysAsItWas) {
   WriteFile(dir_ + "src\\run.bat", "@echo off");
   WriteFile(dir_ + "sfx.exe", "previous");
+  const RunResult declined = RunKesdra("-h -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  ASSERT_EQ(declined.boxes.size(), 1u);
+  EXPECT_EQ(declined.boxes[0].text, "Target file already exists\r\nOverwrite?");
+  EXPECT_EQ(declined.boxes[0].caption, "Confirmation");
+  EXPECT_EQ(declined.exitCode, 0u);
+  EXPECT_EQ(ReadFile(dir_ + "sfx.exe"), "previous");
   HANDLE held = CreateFileA((dir_ + "sfx.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const RunResult r = Kesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
+  const RunResult r = RunKesdra("-h -o -c " + Quote(dir_ + "src") + " run.bat " + Quote(dir_ + "sfx.exe"));
   CloseHandle(held);
   ASSERT_EQ(r.boxes.size(), 1u) << "exit code " << r.exitCode;
   EXPECT_NE(r.boxes[0].text.find("on replacing the target, which is kept as it was: " + dir_ + "sfx.exe"),
@@ -170,10 +158,10 @@ TEST_F(HiddenBuild, SourceDateEpochMakesBuildsReproducible) {
   RunResult first, second;
   {
     const ScopedEnv epoch("SOURCE_DATE_EPOCH", "946684800");  // 2000-01-01 00:00:00 UTC
-    first = Kesdra(args + Quote(dir_ + "a.exe"));
-    second = Kesdra(args + Quote(dir_ + "b.exe"));
+    first = RunKesdra(args + Quote(dir_ + "a.exe"));
+    second = RunKesdra(args + Quote(dir_ + "b.exe"));
   }
-  const RunResult drawn = Kesdra(args + Quote(dir_ + "c.exe"));
+  const RunResult drawn = RunKesdra(args + Quote(dir_ + "c.exe"));
   ASSERT_EQ(first.exitCode + second.exitCode + drawn.exitCode, 0u);
   EXPECT_EQ(ReadFile(dir_ + "a.exe"), ReadFile(dir_ + "b.exe"));
   FILETIME utc{}, local{};

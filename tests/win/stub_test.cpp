@@ -208,18 +208,18 @@ class StubTest : public ::testing::Test {
   std::vector<std::string> ids_;
 };
 
-TEST_F(StubTest, RoundTripHandsOnParametersTimesAttributesAndExitCode) {
+TEST_F(StubTest, RoundTripHandsOnParametersTimesAttributesAndAnyExitCode) {
   std::string id;
   TestEntry kept{"data\\kept.txt", "hello"};
   kept.attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
   kept.time = (((2021 - 1980) << 9 | 3 << 5 | 14) << 16) | (15 << 11 | 9 << 5 | 26 / 2);
   const std::string file = Produce({kept, Probe("bin\\tools\\probe.exe")}, &id);
-  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "3");
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "0xC0FFEE42");
   const ScopedEnv attrOf("KESDRA_PROBE_ATTR", "data\\kept.txt");  // relative to the working directory
   const RunResult r = Run(file, "plain \"with space\" C:\\dir\\ \"C:\\my dir\\\" last");
   ASSERT_TRUE(r.started);
   EXPECT_TRUE(r.boxes.empty());
-  EXPECT_EQ(r.exitCode, 3u);
+  EXPECT_EQ(r.exitCode, 0xC0FFEE42u);
   std::vector<std::string> args;
   auto fields = Record(&args);
   // To the stub a backslash is an ordinary character; the program must still see both
@@ -235,6 +235,14 @@ TEST_F(StubTest, RoundTripHandsOnParametersTimesAttributesAndExitCode) {
   // The program ended and started nothing that still runs: its folder is gone at once.
   EXPECT_FALSE(Exists(ExtractDir(id)));
   EXPECT_TRUE(PendingBelow(ExtractDir(id)).empty());
+  // Any 32-bit exit code, and an empty parameter string.
+  for (const char* code : {"0x7FFFFFFF", "1"}) {
+    SetEnvironmentVariableA("KESDRA_PROBE_EXIT", code);
+    const RunResult again = Run(file);
+    EXPECT_TRUE(again.boxes.empty());
+    EXPECT_EQ(again.exitCode, std::strtoul(code, nullptr, 0)) << code;
+    EXPECT_EQ(Record()["argc"], "0");
+  }
 }
 
 TEST_F(StubTest, TheWindowIsUpWhileALargePayloadUnpacks) {
@@ -247,28 +255,9 @@ TEST_F(StubTest, TheWindowIsUpWhileALargePayloadUnpacks) {
   EXPECT_EQ(Record()["window"], "0");
 }
 
-TEST_F(StubTest, AFailedLaunchNamesTheFile) {
-  std::string id;
-  // Nothing is associated with this extension: the shell cannot open it. Wine reports such
-  // a file as not executable (193), whose text takes the path as its insert.
-  const RunResult r = Run(Produce({{"start.kesdra-no-such-type", "data", 1}}, &id));
-  ExpectRefused(r, InvalidText(ExtractDir(id) + "start.kesdra-no-such-type"), id);
-}
-
-TEST_F(StubTest, PassesOnAnyThirtyTwoBitExitCodeAndNoParameters) {
-  const std::string file = Produce({Probe()});
-  for (const char* code : {"0xC0FFEE42", "0x7FFFFFFF", "1"}) {
-    SetEnvironmentVariableA("KESDRA_PROBE_EXIT", code);
-    const RunResult r = Run(file);
-    EXPECT_TRUE(r.boxes.empty());
-    EXPECT_EQ(r.exitCode, std::strtoul(code, nullptr, 0)) << code;
-    EXPECT_EQ(Record()["argc"], "0");  // an empty parameter string
-  }
-}
-
 // Each of these is refused with one box before the launched program runs, and what was
-// unpacked (if anything) is removed, the open file too.
-TEST_F(StubTest, DamagedOrEmptyFilesAreRefused) {
+// unpacked (if anything) is removed, the open file too; last, a launch that fails names the file.
+TEST_F(StubTest, DamagedOrEmptyFilesOrAFailedLaunchAreRefused) {
   ExpectFileRefused("alone", stub_, stub_);
   const std::string empty = ReadFile(Produce({}));  // identifier and end record: 28 bytes
   EXPECT_EQ(empty.size(), stub_.size() + 28);
@@ -294,6 +283,11 @@ TEST_F(StubTest, DamagedOrEmptyFilesAreRefused) {
   std::string badId = full;
   badId.replace(stub_.size() + 1, 10, "..\\..\\0000");  // would name another folder
   ExpectFileRefused("bad identifier", stub_, badId);
+  // Nothing is associated with this extension: the shell cannot open it. Wine reports such
+  // a file as not executable (193), whose text takes the path as its insert.
+  std::string id;
+  const RunResult r = Run(Produce({{"start.kesdra-no-such-type", "data", 1}}, &id));
+  ExpectRefused(r, InvalidText(ExtractDir(id) + "start.kesdra-no-such-type"), id);
 }
 
 TEST_F(StubTest, RefusesUnsafeNamesBeforeWritingAnything) {
@@ -505,11 +499,8 @@ TEST_F(StubTest, ALibraryPlantedBesideTheFileIsNotLoaded) {
   // Wine looks in the program's folder first only for libraries set native-first (here for
   // this program alone), as Windows does for every library that is not a known one.
   const std::string appKey = "Software\\Wine\\AppDefaults\\" + file.substr(file.rfind('\\') + 1);
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr), ERROR_SUCCESS);
-  RegSetValueExA(key, "uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
-  RegCloseKey(key);
+  ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (appKey + "\\DllOverrides").c_str(), "uxtheme", REG_SZ, "native,builtin", 15),
+            ERROR_SUCCESS);
   const RunResult r = Run(file);
   RegDeleteTreeA(HKEY_CURRENT_USER, appKey.c_str());
   EXPECT_EQ(r.exitCode, 0u);
@@ -719,7 +710,9 @@ class StubWindowTest : public StubTest {
 
 };
 
-TEST_F(StubWindowTest, BorderlessToolWindowInTheMiddleThatIgnoresClose) {
+// Run a second time by ctest with LC_ALL=de_DE.UTF-8: the system default language is then
+// German, whose title is also checked as written out here.
+TEST_F(StubWindowTest, BorderlessToolWindowInTheMiddleTitledInTheSystemLanguage) {
   const WindowSeen seen = RunAndLook(Corrupted());
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.rect.right - seen.rect.left, 320);
@@ -730,6 +723,15 @@ TEST_F(StubWindowTest, BorderlessToolWindowInTheMiddleThatIgnoresClose) {
   EXPECT_EQ(static_cast<DWORD>(seen.style) & (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_THICKFRAME),
             static_cast<DWORD>(WS_POPUP | WS_VISIBLE));
   EXPECT_TRUE(seen.survivedClose);
+  const LANGID system = GetSystemDefaultLangID();
+  const uint8_t row = LanguageRowFor(system);
+  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
+  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle(TitleText(row))), 0) << "language id " << std::hex << system;
+  // And not some other row's title.
+  EXPECT_GT(TitleDifferences(seen.pixels, RenderTitle(TitleText(row == 2 ? 0 : 2))), 0);
+  if (PRIMARYLANGID(system) == LANG_GERMAN) {
+    EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle("Initialisierung")), 0);
+  }
 }
 
 TEST_F(StubWindowTest, BarIsFilledToTheShareUnpacked) {
@@ -749,24 +751,6 @@ TEST_F(StubWindowTest, BarIsFilledToTheShareUnpacked) {
       wrong += seen.pixels[78 * 320 + x] != GetSysColor(x < c.filledUpTo ? COLOR_ACTIVECAPTION : COLOR_WINDOW);
     EXPECT_EQ(wrong, 0);
   }
-}
-
-TEST_F(StubWindowTest, TitleIsTheSystemLanguagesRow) {
-  const LANGID system = GetSystemDefaultLangID();
-  const uint8_t row = LanguageRowFor(system);
-  const WindowSeen seen = RunAndLook(Corrupted());
-  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
-  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle(TitleText(row))), 0) << "language id " << std::hex << system;
-  // And not some other row's title.
-  EXPECT_GT(TitleDifferences(seen.pixels, RenderTitle(TitleText(row == 2 ? 0 : 2))), 0);
-}
-
-// Started by ctest with LC_ALL=de_DE.UTF-8: the system default language is then German.
-TEST_F(StubWindowTest, GermanSystemShowsTheGermanRow) {
-  if (PRIMARYLANGID(GetSystemDefaultLangID()) != LANG_GERMAN) GTEST_SKIP() << "the system language is not German";
-  const WindowSeen seen = RunAndLook(Corrupted());
-  ASSERT_EQ(seen.pixels.size(), 320u * 96u);
-  EXPECT_EQ(TitleDifferences(seen.pixels, RenderTitle("Initialisierung")), 0);
 }
 
 // ---- files from the real builder, stored and compressed ----------------------------------
@@ -813,30 +797,7 @@ void Reseal(std::string* payload) {
   Put32(*payload, payload->size() - 4, Crc32(Crc32(0, p, kPayloadSizeAt), p + kPayloadSizeAt + 4, n - kPayloadSizeAt - 4));
 }
 
-TEST_F(StubTest, SignedCompressedFileUnpacksAsBefore) {
-  // What signing does to the file: padding to 8 bytes, then a certificate table that the
-  // security directory points at. The stub does not check the signature, only skips it.
-  std::string file = BuildMixedTree("-z");
-  file.resize((file.size() + 7) / 8 * 8, '\0');
-  const size_t certAt = file.size();
-  std::string cert(8, '\0');
-  Put32(cert, 0, 1032);
-  Put32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
-  file += cert + RandomBytes(1024, 11);
-  const size_t pe = produced::Le(file, 0x3C, 2);
-  const size_t directory = pe + 24 + (produced::Le(file, pe + 24, 2) == 0x20B ? 112 : 96) + 4 * 8;
-  Put32(file, directory, static_cast<uint32_t>(certAt));
-  Put32(file, directory + 4, 1032);
-  const std::string path = dir_ + "signed.exe";
-  WriteFile(path, file);
-  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
-  const RunResult r = Run(path);
-  ASSERT_TRUE(r.started);
-  EXPECT_TRUE(r.boxes.empty());
-  EXPECT_EQ(r.exitCode, 7u);
-}
-
-TEST_F(StubTest, DamagedOrForeignCompressedPayloadsAreRefusedBeforeAnythingIsWritten) {
+TEST_F(StubTest, SignedCompressedFileRunsAndDamagedOrForeignPayloadsAreRefusedBeforeWriting) {
   const std::string packedStub = ReadFile(ShippedDir() + "sfxheadz.exe");
   ASSERT_FALSE(packedStub.empty());
   const std::string built = BuildMixedTree("-z");
@@ -877,6 +838,23 @@ TEST_F(StubTest, DamagedOrForeignCompressedPayloadsAreRefusedBeforeAnythingIsWri
   ExpectFileRefused("plain stub, compressed payload", stub_, stub_ + payload);
   const std::string stored = BuildMixedTree("");
   ExpectFileRefused("compressed stub, stored payload", packedStub, packedStub + stored.substr(produced::PayloadStart(stored)));
+  // What signing does to the file: padding to 8 bytes, then a certificate table that the
+  // security directory points at. The stub does not check the signature, only skips it.
+  std::string file = built;
+  file.resize((file.size() + 7) / 8 * 8, '\0');
+  const size_t pe = produced::Le(file, 0x3C, 2);
+  const size_t directory = pe + 24 + (produced::Le(file, pe + 24, 2) == 0x20B ? 112 : 96) + 4 * 8;
+  Put32(file, directory, static_cast<uint32_t>(file.size()));
+  Put32(file, directory + 4, 1032);
+  std::string cert(8, '\0');
+  Put32(cert, 0, 1032);
+  Put32(cert, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
+  WriteFile(dir_ + "signed.exe", file + cert + RandomBytes(1024, 11));
+  SetEnvironmentVariableA("KESDRA_PROBE_EXIT", "7");
+  const RunResult r = Run(dir_ + "signed.exe");
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.exitCode, 7u);
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ TEST_F(Builder, MainWindowLayoutTextsAndTabOrder) {
   CloseAndExpectExit(program, w);
 }
 
-TEST_F(Builder, RejectedInputsAndAFailedBuildKeepTheWindowAndItsFields) {
+TEST_F(Builder, RejectedInputsAFailedBuildAndADeclinedOverwriteKeepTheWindowAndItsFields) {
   WriteFile(dir_ + "blocker", "a file where the target's folder should be");
   struct Case {
     std::string source, exe, target, caption, text;
@@ -218,13 +218,9 @@ TEST_F(Builder, RejectedInputsAndAFailedBuildKeepTheWindowAndItsFields) {
     ExpectFocusBackOn(program, w.bmake);
   }
   EXPECT_FALSE(Exists(target_));
-  CloseAndExpectExit(program, w);
-}
 
-TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
+  // The overwrite question: No is the default button and holds the focus, so Enter answers No.
   WriteFile(target_, "precious");
-  RunningProgram program;
-  const MainWindow w = Open(program);
   Fill(w, source_, "setup.exe", target_);
   Click(w.bmake);
   HWND box = program.WaitForBox();
@@ -234,7 +230,6 @@ TEST_F(Builder, OverwriteQuestionDefaultsToNoAndEnterKeepsTheTarget) {
   EXPECT_EQ(seen.text, "Target file already exists\r\nOverwrite?");
   EXPECT_TRUE(seen.yesNo);
   EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
-  // No is the default button and holds the focus, so Enter answers No.
   HWND no = GetDlgItem(box, IDNO), yes = GetDlgItem(box, IDYES);
   EXPECT_TRUE(GetWindowLongA(no, GWL_STYLE) & BS_DEFPUSHBUTTON);
   EXPECT_FALSE(GetWindowLongA(yes, GWL_STYLE) & BS_DEFPUSHBUTTON);
@@ -269,10 +264,15 @@ TEST_F(Builder, CloseIsRefusedWhileTheBusyNoticeShows) {
   EXPECT_EQ(program.WaitForExit(), 0u);
 }
 
-TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) {
+TEST_F(Builder, FieldsAreRestoredSavedTrimmedBeforeValidationAndBuilt) {
+  StoreValue("Source", REG_DWORD, std::string("\x2A\0\0\0", 4));
+  StoreValue("ExeFile", REG_EXPAND_SZ, Z("%SETUP%.exe"));
+  StoreValue("Target", REG_SZ, Z(target_));
   {
     RunningProgram program;
     const MainWindow w = Open(program);
+    // A stored value of another type is skipped; %SETUP% is never expanded.
+    EXPECT_EQ(w.Fields(), (Texts{"", "%SETUP%.exe", target_}));
     Fill(w, " " + dir_ + "nowhere", "setup.exe ", target_);
     MakeAndAnswer(program, w);  // refused
     // Trimmed, and the source with its delimiter.
@@ -296,37 +296,11 @@ TEST_F(Builder, FieldsAreSavedTrimmedBeforeValidationRestoredNextStartAndBuilt) 
   EXPECT_EQ(StoredValue("Source"), Z(source_));
 }
 
-TEST_F(Builder, StoredValueOfAnotherTypeIsSkipped) {
-  StoreValue("Source", REG_DWORD, std::string("\x2A\0\0\0", 4));
-  StoreValue("ExeFile", REG_EXPAND_SZ, Z("%SETUP%.exe"));
-  StoreValue("Target", REG_SZ, Z(target_));
+// With three paths on its command line the builder builds by itself, rejected here, keeps
+// the fields it was given, and saves nothing, not even the empty key.
+TEST_F(Builder, CommandLineModeBuildsByItselfKeepsTheFieldsAndSavesNothing) {
   RunningProgram program;
-  const MainWindow w = Open(program);
-  EXPECT_EQ(w.Fields(), (Texts{"", "%SETUP%.exe", target_}));  // %SETUP% never expanded
-  CloseAndExpectExit(program, w);
-}
-
-TEST_F(Builder, CommandLineModeBuildsByItselfAndLeavesTheSettingsAlone) {
-  StoreValue("Source", REG_SZ, Z("C:\\remembered\\"));
-  RunningProgram program;
-  ASSERT_TRUE(program.Start(Kesdra() + " " + Quote(source_) + " setup.exe " + Quote(target_)));
-  HWND box = program.WaitForBox();
-  ASSERT_NE(box, nullptr);
-  HWND form = program.WaitForWindow("Tfkesdra", 1000);
-  ASSERT_NE(form, nullptr);
-  const MainWindow w(form);
-  EXPECT_EQ(w.Fields(), (Texts{source_, "setup.exe", target_}));
-  EXPECT_EQ(ReadBox(box).text, "SFX module has been successfully created");
-  Answer(box, IDOK);
-  EXPECT_EQ(program.WaitForExit(), 0u);
-  EXPECT_EQ(ReadFile(target_).substr(0, 2), "MZ");
-  EXPECT_EQ(StoredValue("Source"), Z("C:\\remembered\\"));
-  EXPECT_EQ(StoredValue("Target"), "<absent>");
-}
-
-TEST_F(Builder, CommandLineModeRejectedKeepsTheFieldsAndSavesNothing) {
-  RunningProgram program;
-  ASSERT_TRUE(program.Start(Kesdra() + " -c " + Quote(dir_ + "nowhere") + " setup.exe " + Quote(target_)));
+  ASSERT_TRUE(program.Start(Kesdra() + " " + Quote(dir_ + "nowhere") + " setup.exe " + Quote(target_)));
   HWND box = program.WaitForBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(ReadBox(box).caption, "Error");
@@ -336,8 +310,8 @@ TEST_F(Builder, CommandLineModeRejectedKeepsTheFieldsAndSavesNothing) {
   ExpectFocusBackOn(program, w.bmake);
   // A second try from the same window, still without saving.
   Fill(w, source_, "setup.exe", target_);
-  Click(w.bmake);
-  EXPECT_EQ(program.WaitForExit(), 0u);  // -c: no success message, the program just ends
+  EXPECT_EQ(MakeAndAnswer(program, w).text, "SFX module has been successfully created");
+  EXPECT_EQ(program.WaitForExit(), 0u);
   EXPECT_EQ(ReadFile(target_).substr(0, 2), "MZ");
   EXPECT_FALSE(SettingsKeyExists());
 }

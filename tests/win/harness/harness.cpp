@@ -73,7 +73,7 @@ HWND WaitForBoxOfThread(DWORD thread, HWND except, DWORD timeoutMs) {
 
 RunningProgram::~RunningProgram() {
   if (!info_.hProcess) return;
-  if (Running()) Kill(0xDEAD);
+  if (!Ended(0)) Kill(0xDEAD);
   CloseHandle(info_.hThread);
   CloseHandle(info_.hProcess);
 }

@@ -50,8 +50,6 @@ class RunningProgram {
   // given) into `output`.
   bool Start(const std::string& commandLine, const std::string& workDir = std::string(), HANDLE output = nullptr);
   DWORD Pid() const { return info_.dwProcessId; }
-  DWORD Thread() const { return info_.dwThreadId; }
-  bool Running() const { return !Ended(0); }
   // Whether it ends within `waitMs`.
   bool Ended(DWORD waitMs) const;
   // The exit code, or STILL_ACTIVE when it did not end in time.

@@ -6,36 +6,9 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace harness {
-
-// Runs a function on a thread of its own, for example to answer a box the test's thread
-// shows; join() or the destructor waits for it. (The Windows runtime of the shipped build
-// has no std::thread.)
-class Watcher {
- public:
-  explicit Watcher(std::function<void()> work)
-      : work_(std::move(work)), thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
-  Watcher(const Watcher&) = delete;
-  Watcher& operator=(const Watcher&) = delete;
-  ~Watcher() { join(); }
-  void join() {
-    if (!thread_) return;
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-  }
-
- private:
-  static DWORD WINAPI Run(void* self) {
-    static_cast<Watcher*>(self)->work_();
-    return 0;
-  }
-  std::function<void()> work_;
-  HANDLE thread_;
-};
 
 // Child windows of `parent` in window order, optionally of one class.
 std::vector<HWND> Children(HWND parent, const char* className = nullptr);

@@ -48,10 +48,6 @@ void SetEntryTime(HANDLE file, int32_t dosTime) {
     SetFileTime(file, nullptr, nullptr, &utc);
 }
 
-}  // namespace
-
-bool ExtractDirMade;
-
 // The one place where a stored name becomes the system's text.
 const wchar_t* EntryPath(const EntryHeader& header, const char* name) {
   if (!FullPathFits(header.NameLen)) QuitStub(ExtractDir.text, ERROR_FILENAME_EXCED_RANGE);
@@ -62,6 +58,12 @@ const wchar_t* EntryPath(const EntryHeader& header, const char* name) {
   g_fullPath[ExtractDir.length + n] = 0;
   return g_fullPath;
 }
+
+}  // namespace
+
+bool ExtractDirMade;
+
+const wchar_t* OpenEntryPath() { return g_fullPath; }
 
 void BeginEntryFile(void*, const EntryHeader& header, const char* name) {
   EntryPath(header, name);

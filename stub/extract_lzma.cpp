@@ -28,7 +28,7 @@ void BeginEntry(void*, const EntryHeader& header, const char* name) {
   const wchar_t at[2] = {static_cast<wchar_t>(g_paths.length), static_cast<wchar_t>(g_paths.length >> 16)};
   StrAppend(&g_listAt, at, 2);
   BeginEntryFile(nullptr, header, name);
-  const wchar_t* path = EntryPath(header, name);
+  const wchar_t* path = OpenEntryPath();
   StrAppend(&g_paths, path, StrLen(path) + 1);
 }
 

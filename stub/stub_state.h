@@ -55,9 +55,8 @@ void WriteEntryBytes(void* context, const void* data, int32_t count);
 void EndEntryFile(void* context, const EntryHeader& header);
 // Closes the entry that a failure interrupted, so that it can be removed.
 void CloseOpenEntry();
-// The full path of an entry already written (for a copy of its bytes); valid until the next
-// call of this or BeginEntryFile.
-const wchar_t* EntryPath(const EntryHeader& header, const char* name);
+// The full path of the entry that BeginEntryFile began; valid until its next call.
+const wchar_t* OpenEntryPath();
 
 // The payload reader, one per stub (extract_stored.cpp or extract_lzma.cpp).
 void CheckOwnPayload();  // before anything is written; sets TotalSize, NeededSize, LongestName

@@ -67,7 +67,6 @@ uint64_t ContentHash(File& file, int64_t size, uint32_t* sum) {
 
 // Programs of x86 or x64 code, for Windows (PE) or Unix (ELF): the only files the branch
 // converter is meant for.
-
 Program X86ProgramOf(File& file, int64_t size) {
   unsigned char dos[64], pe[6];
   if (size < static_cast<int64_t>(sizeof dos) || file.ReadAt(0, dos, sizeof dos) != 0) return Program::kNone;

@@ -115,4 +115,15 @@ inline uint64_t AlignUp(uint64_t value, uint64_t alignment) {
   return alignment ? (value + alignment - 1) / alignment * alignment : value;
 }
 
+// Little-endian fields written into an image being built.
+inline void PutLe16(std::vector<uint8_t>* out, size_t at, uint32_t v) {
+  (*out)[at] = static_cast<uint8_t>(v);
+  (*out)[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void PutLe32(std::vector<uint8_t>* out, size_t at, uint32_t v) {
+  PutLe16(out, at, v & 0xFFFF);
+  PutLe16(out, at + 2, v >> 16);
+}
+
 }  // namespace pe

@@ -120,16 +120,6 @@ class DirectoryReader {
   uint64_t visited_ = 0;
 };
 
-void PutLe16(std::vector<uint8_t>* out, size_t at, uint32_t v) {
-  (*out)[at] = static_cast<uint8_t>(v);
-  (*out)[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLe32(std::vector<uint8_t>* out, size_t at, uint32_t v) {
-  PutLe16(out, at, v & 0xFFFF);
-  PutLe16(out, at + 2, v >> 16);
-}
-
 // Offsets of every piece of the section, worked out before anything is written.
 struct SectionPlan {
   std::vector<const ResourceType*> types;

@@ -10,10 +10,6 @@ namespace {
 
 constexpr uint64_t kDosHeaderSize = sizeof(pe::DosHeader);
 
-void Put32(std::vector<uint8_t>& bytes, uint64_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 bool HasDirectory(const pe::PeImage& image, uint32_t index) {
   return image.directories.size() > index && image.directories[index].Size != 0;
 }
@@ -64,18 +60,18 @@ bool CompactHeaders(std::vector<uint8_t>* bytes, std::string* error) {
   out.resize(newHeaders, 0);
   out.insert(out.end(), in.begin() + headers, in.end());
   const uint64_t moved = pe - kDosHeaderSize;  // every header field sits this much earlier
-  Put32(out, offsetof(pe::DosHeader, e_lfanew), kDosHeaderSize);
-  Put32(out, image.optionalOffset - moved + offsetof(pe::OptionalHeaderCommon, SizeOfHeaders),
+  pe::PutLe32(&out, offsetof(pe::DosHeader, e_lfanew), kDosHeaderSize);
+  pe::PutLe32(&out, image.optionalOffset - moved + offsetof(pe::OptionalHeaderCommon, SizeOfHeaders),
         static_cast<uint32_t>(newHeaders));
   for (const pe::Section& s : image.sections)
     if (s.header.SizeOfRawData)
-      Put32(out, s.headerOffset - moved + offsetof(pe::SectionHeader, PointerToRawData),
+      pe::PutLe32(&out, s.headerOffset - moved + offsetof(pe::SectionHeader, PointerToRawData),
             static_cast<uint32_t>(s.header.PointerToRawData - shift));
   const uint64_t checksumAt = image.CheckSumOffset() - moved;
-  Put32(out, checksumAt, 0);
+  pe::PutLe32(&out, checksumAt, 0);
   pe::PeChecksum sum(checksumAt);
   sum.Add(out.data(), out.size(), 0);
-  Put32(out, checksumAt, sum.Value(out.size()));
+  pe::PutLe32(&out, checksumAt, sum.Value(out.size()));
   *bytes = std::move(out);
   return true;
 }
